@@ -1,0 +1,313 @@
+#include "host/instance.h"
+
+#include <cstring>
+#include <string>
+
+#include "base/format.h"
+#include "base/texts.h"
+#include "config/defaults.h"
+#include "config/parfile.h"
+#include "config/serial_setup.h"
+#include "diag/log.h"
+#include "diag/status_window.h"
+#include "history/history.h"
+#include "line/serial.h"
+#include "worker/drv_thread.h"
+
+namespace zk {
+
+namespace {
+
+// Copies a text into the host's 256-byte buffer, NUL-terminated and cut to 80 characters.
+void CopyErrorText(char* text256, std::string_view text) {
+    if (!text256) return;
+    const std::size_t n = std::min<std::size_t>(text.size(), 80);
+    std::memcpy(text256, text.data(), n);
+    text256[n] = '\0';
+}
+
+void SetErrorText(DriverContext& ctx, std::string_view text) {
+    const std::size_t n = std::min<std::size_t>(text.size(), 80);
+    std::memcpy(ctx.ErrorText, text.data(), n);
+    ctx.ErrorText[n] = '\0';
+}
+
+// The driver's name from the host's buffer: at most 255 characters up to the NUL.
+std::string NameFromHost(const char* text256) {
+    if (!text256) return {};
+    std::size_t n = 0;
+    while (n < 255 && text256[n] != '\0') ++n;
+    return std::string(text256, n);
+}
+
+char ParityLetter(std::uint16_t parity) {
+    static constexpr char kLetters[] = {'N', 'E', 'O', 'M', 'S'};
+    return parity < 5 ? kLetters[parity] : '?';
+}
+
+// Stops the worker: closes the port (ending a write in progress), clears Running, sets
+// StopRequest and waits for the thread. The instance's lock is not held.
+void StopWorker(DriverRecord& rec) {
+    if (!rec.Running.load() && !rec.Thread) return;
+    if (rec.SerialPort) rec.SerialPort->SetActive(false);
+    rec.Running = false;
+    if (rec.Context) rec.Context->StopRequest = true;
+    if (rec.Thread) {
+        rec.Thread->Wake();
+        rec.Thread->Join();
+        rec.Thread.reset();
+    }
+}
+
+}  // namespace
+
+DriverRecord* MakeDriver() {
+    auto* rec = new DriverRecord;
+    rec->Context = std::make_unique<DriverContext>();
+    rec->SerialPort = std::make_unique<TSerial>();
+    rec->SerialPort->SetActive(false);
+    rec->Context->Line.Serial = rec->SerialPort.get();
+    return rec;
+}
+
+void DisposeDriver(DriverRecord* rec) {
+    if (!rec) return;
+    StopWorker(*rec);
+    if (DriverContext* ctx = rec->Context.get()) {
+        // 1-2. Queues.
+        FreeReceiveQueue(ctx->ReceiveQueue);
+        EmptyQueue(ctx->ReadQueue);
+        EmptyQueue(ctx->WriteQueue);
+        WriteLog(*ctx, "done", "queues are empty");
+        // 3-4. Modem commands.
+        ctx->Modem.CommandQueue.clear();
+        WriteLog(*ctx, "done", "modem objects done");
+        // 5-6. Stations: lists, history written back, records.
+        for (int n = 1; n <= kMaxStations; ++n) {
+            auto& slot = ctx->Stations[static_cast<std::size_t>(n)];
+            if (!slot) continue;  // never created (no Init)
+            slot->Channels.clear();
+            slot->MemoryBlocks.clear();
+            if (slot->Hdb) {
+                SaveHistory(*ctx, n);
+                slot->Hdb.reset();
+            }
+            slot.reset();
+        }
+        WriteLog(*ctx, "done", "stations/data closed");
+        // 7-8. The memory-block table.
+        ctx->TextTable.reset();
+        WriteLog(*ctx, "done", "end");
+    }
+    // 9. The port, the context and the record.
+    rec->Window.reset();
+    rec->SerialPort.reset();
+    rec->Context.reset();
+    rec->Magic = 0;
+    delete rec;
+}
+
+bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
+          std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
+    StopWorker(rec);  // a second Init on a running instance starts over
+    DriverContext& ctx = *rec.Context;
+    const std::string hostName = NameFromHost(text256);
+
+    // 1.
+    rec.LoginLevel = loginLevel;
+    rec.InitArg9 = arg9;
+    rec.InitArg8 = arg8;
+
+    std::unique_lock lock(ctx.Lock);
+    // 2-5. The status window.
+    rec.Window = std::make_unique<StatusWindow>();
+    StatusWindow& window = *rec.Window;
+    InitStatusWindow(window);
+    window.Driver = &rec;
+    window.Enabled = true;  // the login level is never below 0
+    window.LabelName = text::kLabelName;
+    window.LabelVersion = text::kLabelVersion;
+    window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
+
+    // 6-7.
+    WriteLog(ctx, "Init", "Start");
+    ResetContext(ctx);
+    ctx.Line.Serial = rec.SerialPort.get();
+
+    // 8-10.
+    ctx.DriverName.assign(hostName);
+    AddEventLine(&window, Str255(text::kDriverNameInHost) += ctx.DriverName);
+    ctx.ParFileName = ParFileNameFromHost(nameLength, parFileName);
+    AddEventLine(&window, Str255(text::kParameterFile) += ctx.ParFileName);
+    AddEventLine(&window, Str255(text::kLoginLevel) += std::to_string(rec.LoginLevel));
+
+    // 11. The parameter file.
+    lock.unlock();
+    const bool loaded = LoadParameterFile(rec);
+    lock.lock();
+    if (!loaded) {
+        const std::string_view error(ctx.ErrorText, strnlen(ctx.ErrorText, 80));
+        CopyErrorText(text256, error);
+        WriteLog(ctx, "PARfile ERROR", error);
+        rec.Running = false;
+        return false;
+    }
+
+    // 12-13. The log and port lines.
+    window.Labels[LabelPRN] = Fmt(std::string(text::kFmtLabelPrn).c_str(), ctx.Log.LogFileName.str().c_str(),
+                                  std::string(ctx.Log.LogEnabled ? text::kLogOn : text::kLogOff).c_str());
+    const char parity[2] = {ParityLetter(ctx.Parity), '\0'};
+    window.Labels[LabelCOM] = Fmt(std::string(text::kFmtLabelCom).c_str(), ctx.ComPort, ctx.BaudRate, ctx.DataBits,
+                                  parity, ctx.StopBits);
+    ++window.Revision;
+
+    // 14-17. Stations and their histories.
+    PrepareStations(ctx);
+    AddEventLine(&window, text::kHdbStart);
+    for (int n = 1; n <= ctx.StationCount; ++n) LoadHistory(ctx, n);
+    ShowHistoryRecord(ctx);
+    AddEventLine(&window, text::kHdbOk);
+    WriteLog(ctx, "init", "reset data stations OK");
+
+    // 18. Run-time state.
+    ctx.StopRequest = false;
+    FreeReceiveQueue(ctx.ReceiveQueue);
+    EmptyQueue(ctx.WriteQueue);
+    EmptyQueue(ctx.ReadQueue);
+    ctx.PrefixWindow.clear();
+    ctx.RxFrame.clear();
+    ctx.SinceAnswer = 0.0;
+    ctx.SinceTransmit = 0.0;
+    ctx.AcceptedCount = 0.0;
+    ctx.ReceivedCount = 0.0;
+    ctx.SentCount = 0.0;
+    ctx.ErrorTotal = 0.0;
+    ctx.WriteChosen = false;
+    ctx.ReadChosen = false;
+    ctx.MsTimers.fill(0.0);
+    ctx.MbAltKinds = false;
+    ctx.StatsResetTime = CentisecondsOfDay(ctx);
+    ctx.LastTick = ctx.StatsResetTime;
+    ctx.Modem.ModemLastTick = ctx.StatsResetTime;
+
+    // 19-20.
+    WriteLog(ctx, "init", "return reset buffer - INIT = TRUE");
+    ctx.Modem.ModemInitRequest = true;
+    WriteLog(ctx, "LoadPARfile", "OK");
+    AddEventLine(&window, text::kInitOk);
+
+    // 21. The port (no lock across port I/O).
+    lock.unlock();
+    SetupSerialPort(rec);
+    lock.lock();
+
+    // 22-23.
+    if (ctx.PrstynekRun) WriteLog(ctx, "LOADPARFILE", "PrstynekRUN=true");
+    EmptyQueue(ctx.WriteQueue);
+    EmptyQueue(ctx.ReadQueue);
+
+    // 24. The worker.
+    if (rec.SerialPort->Active()) {
+        rec.Running = true;
+        lock.unlock();
+        rec.Thread = std::make_unique<DrvThread>(rec);
+        return true;
+    }
+
+    // 25.
+    SetErrorText(ctx, text::kComInstallError);
+    CopyErrorText(text256, text::kComInstallError);
+    rec.Running = false;
+    return false;
+}
+
+void Done(DriverRecord& rec) {
+    StopWorker(rec);
+    std::lock_guard lock(rec.Context->Lock);
+    rec.Window.reset();
+}
+
+bool BufferInfo(std::uint32_t id, std::uint32_t kind, std::uint32_t size) {
+    return id == kHostBufferId && (kind & 0xFF) == 9 && size == kHostBufferSize;
+}
+
+namespace {
+template <typename T>
+void PutAt(std::uint8_t* buffer, std::size_t offset, T value) {
+    if (offset + sizeof value <= kHostBufferSize) std::memcpy(buffer + offset, &value, sizeof value);
+}
+}  // namespace
+
+void SetBufferAddr(DriverRecord& rec, std::uint32_t id, void* address) {
+    if (id != kHostBufferId || !rec.Context) return;
+    DriverContext& ctx = *rec.Context;
+    std::lock_guard lock(ctx.Lock);
+    ctx.HostBuffer = static_cast<std::uint8_t*>(address);
+    std::uint8_t* b = ctx.HostBuffer;
+    if (!b) return;
+    PutAt<std::uint16_t>(b, 0, 0);
+    PutAt<std::uint16_t>(b, 2, 8);
+    PutAt<std::uint32_t>(b, 4, 528);
+    PutAt<std::uint32_t>(b, 8, 0);
+    PutAt<std::uint32_t>(b, 12, 0);
+    PutAt<std::uint32_t>(b, 16, 0);
+    PutAt<std::uint16_t>(b, 20, 0);
+    PutAt<std::uint16_t>(b, 22, 9);
+    PutAt<std::uint32_t>(b, 24, 0);
+    PutAt<std::uint16_t>(b, 28, 0);
+    PutAt<float>(b, 30, 300.0f);
+    for (std::size_t r = 1; r <= kTableRows; ++r)
+        for (std::size_t c = 1; c <= 8; ++c) PutAt<std::uint32_t>(b, 34 + 32 * (r - 1) + 4 * (c - 1), 0);
+}
+
+void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+                std::uint32_t p4) {
+    if (!rec.Context) return;
+    std::lock_guard lock(rec.Context->Lock);
+    StatusWindow* w = rec.Window.get();
+    if (!w) return;
+    switch (code) {
+        case 0: w->Visible = false; break;
+        case 1: w->Visible = true; break;
+        case 2: w->Minimised = true; break;
+        case 3: w->Minimised = false; break;
+        case 4: w->Focused = true; break;
+        case 5:
+            w->Left = static_cast<std::int32_t>(p1);
+            w->Top = static_cast<std::int32_t>(p2);
+            w->Width = static_cast<std::int32_t>(p3);
+            w->Height = static_cast<std::int32_t>(p4);
+            break;
+        case 6: w->Enabled = rec.LoginLevel >= p1; break;
+        default: return;
+    }
+    ++w->Revision;
+}
+
+void QueryProc(std::uint32_t kind, const char* name, void* result) {
+    if (kind != 11 || !name || !result) return;
+    if (std::strcmp(name, std::string(text::kQueryGetVersion).c_str()) != 0) return;
+    std::uint32_t type = 0;
+    std::memcpy(&type, result, sizeof type);
+    if (type != 11) return;
+    char* buffer = nullptr;
+    std::memcpy(&buffer, static_cast<const char*>(result) + sizeof type, sizeof buffer);
+    if (!buffer) return;
+    std::memcpy(buffer, text::kDriverInfo.data(), text::kDriverInfo.size());
+    buffer[text::kDriverInfo.size()] = '\0';
+}
+
+void AddToMemo(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    if (ctx.PendingEventText.empty()) return;
+    AddEventLine(rec.Window.get(), ctx.PendingEventText);
+    WriteLog(ctx, "AddToMemo", ctx.PendingEventText);
+    ctx.PendingEventText.clear();
+}
+
+void Show(DriverRecord& rec, std::string_view text) {
+    rec.Context->PendingEventText.assign(text);
+    AddToMemo(rec);
+}
+
+}  // namespace zk

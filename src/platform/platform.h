@@ -1,0 +1,51 @@
+// The few facts the driver asks of the operating system: the clock, the local date and time
+// as text, paths, and the heap in use.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace zk {
+
+// Local calendar time, to the millisecond.
+struct LocalTime {
+    int year = 2000, month = 1, day = 1;
+    int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+LocalTime LocalNow();
+
+// Local time of day in hundredths of a second: 0 at midnight, at most 8639999.
+std::int32_t CentisecondsOfDay(const LocalTime& t);
+
+// Days since 1899-12-30 with the time of day as the fraction.
+double DateTimeValue(const LocalTime& t);
+
+// The short date and the long time of the user's regional settings, a blank between them; the
+// time is left out at exactly midnight. Linux: d.M.yyyy H:mm:ss.
+std::string DateTimeText(const LocalTime& t);
+
+// The clock every soft timer and time stamp of an instance reads. Tests replace it.
+struct Clock {
+    std::function<LocalTime()> now = LocalNow;
+};
+
+// The root that stands for "C:\" (log default, memory-block file directory), with its separator.
+std::string RootDirectory();
+// The separator appended to a directory.
+char PathSeparator();
+// True when the path names an existing directory.
+bool DirectoryExists(const std::string& path);
+// True when the path names an existing file.
+bool FileExists(const std::string& path);
+// The directory of the host's executable, with a trailing separator.
+std::string ExecutableDirectory();
+// The system's name of serial port number n (1..255).
+std::string DefaultPortName(int n);
+// Bytes of heap memory in use by the process.
+std::int64_t HeapBytesInUse();
+// A short tone (Windows only; nothing elsewhere).
+void Beep(unsigned frequency, unsigned milliseconds);
+
+}  // namespace zk

@@ -1,0 +1,77 @@
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace zk {
+
+LocalTime LocalNow() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    LocalTime t;
+    t.year = st.wYear;
+    t.month = st.wMonth;
+    t.day = st.wDay;
+    t.hour = st.wHour;
+    t.minute = st.wMinute;
+    t.second = st.wSecond;
+    t.millisecond = st.wMilliseconds;
+    return t;
+}
+
+std::string DateTimeText(const LocalTime& t) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(t.year);
+    st.wMonth = static_cast<WORD>(t.month);
+    st.wDay = static_cast<WORD>(t.day);
+    st.wHour = static_cast<WORD>(t.hour);
+    st.wMinute = static_cast<WORD>(t.minute);
+    st.wSecond = static_cast<WORD>(t.second);
+    char date[80] = {}, time[80] = {};
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, sizeof date) == 0)
+        std::snprintf(date, sizeof date, "%d.%d.%04d", t.day, t.month, t.year);
+    if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.millisecond == 0) return date;
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, sizeof time) == 0)
+        std::snprintf(time, sizeof time, "%d:%02d:%02d", t.hour, t.minute, t.second);
+    return std::string(date) + " " + time;
+}
+
+std::string RootDirectory() { return "C:\\"; }
+
+char PathSeparator() { return '\\'; }
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return !path.empty() && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return !path.empty() && a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ExecutableDirectory() {
+    char buf[MAX_PATH + 1] = {};
+    const DWORD n = GetModuleFileNameA(nullptr, buf, MAX_PATH);
+    std::string path(buf, n);
+    const auto slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? RootDirectory() : path.substr(0, slash + 1);
+}
+
+std::string DefaultPortName(int n) { return "\\\\.\\COM" + std::to_string(n); }
+
+std::int64_t HeapBytesInUse() {
+    HANDLE heap = GetProcessHeap();
+    std::int64_t total = 0;
+    PROCESS_HEAP_ENTRY entry{};
+    if (!HeapLock(heap)) return 0;
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) total += entry.cbData;
+    HeapUnlock(heap);
+    return total;
+}
+
+void Beep(unsigned frequency, unsigned milliseconds) { ::Beep(frequency, milliseconds); }
+
+}  // namespace zk
