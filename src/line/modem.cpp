@@ -35,4 +35,27 @@ void ModemReset(ModemRecord& m) {
     m.TerminatorTaken = false;
 }
 
+// Placeholders until the modem dialogue exists.
+void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& block, std::string_view number,
+                       std::string_view suffix) {
+    ModemCommand c;
+    c.Kind = kind;
+    c.Block = block;
+    c.Number.assign(number);
+    c.Suffix.assign(suffix);
+    m.CommandQueue.push_back(c);
+}
+void QueueDial(ModemRecord& m, std::string_view number) { QueueModemCommand(m, ModemDial, m.DialBlock, number, m.DialSuffix.view()); }
+void DropModemCommand(ModemRecord& m) {
+    if (!m.CommandQueue.empty()) m.CommandQueue.pop_front();
+}
+void ClearModemCommands(ModemRecord& m) { m.CommandQueue.clear(); }
+void SendPending(DriverContext&) {}
+bool CollectReply(DriverContext&, std::string_view) { return false; }
+bool ContainsText(std::string_view text, std::string_view part, bool atStart) {
+    auto at = text.find(part);
+    return at != std::string_view::npos && (!atStart || at == 0);
+}
+void ModemTick(DriverContext&) {}
+
 }  // namespace zk
