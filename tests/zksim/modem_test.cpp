@@ -56,6 +56,18 @@ TEST(Modem, AnswersTheDriversCommandsInTheirTexts) {
     EXPECT_TRUE(line.sim.Status().connected);
 }
 
+TEST(Modem, EchoesCommandsAfterATE1) {
+    SimLine line;
+    line.Write("ATE1\r");
+    EXPECT_EQ(line.ReadUntil(kOk), kOk);  // taken while the echo was still off
+    line.Write("ATI\r");
+    EXPECT_EQ(line.ReadUntil(kOk), "ATI\r" + kOk);
+    line.Write("ATE0\r");
+    EXPECT_EQ(line.ReadUntil(kOk), "ATE0\r" + kOk);
+    line.Write("ATI\r");
+    EXPECT_EQ(line.ReadUntil(kOk), kOk);
+}
+
 TEST(Modem, TheDriversHangUpSequenceWithItsPausesEndsTheCall) {
     SimLine line;
     line.Dial();
@@ -174,9 +186,9 @@ TEST(Modem, RingsStopWhenTheCallerGivesUp) {
     SimLine line(o);
     line.sim.Ring(3);
     EXPECT_EQ(line.Read(24), "\r\nRING\r\n\r\nRING\r\n\r\nRING\r\n");
-    EXPECT_TRUE(WaitFor(line.sim, [](const zksim::SimStatus& s) { return s.ringsSent == 3; }));
     // after the caller gave up, ATA finds nobody
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(WaitFor(line.sim, [](const zksim::SimStatus& s) { return !s.ringing; }));
+    EXPECT_EQ(line.sim.Status().ringsSent, 3u);
     line.Write("ATA\r");
     EXPECT_EQ(line.ReadUntil(kNoCarrier), kNoCarrier);
 }

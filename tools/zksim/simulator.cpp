@@ -80,6 +80,7 @@ struct Simulator::Impl {
     ModemMode mode = ModemMode::Command;
     bool echo = false;
     std::string commandLine;
+    std::string echoPending;  // echoed characters, sent with the next reply or chunk
     uint64_t callGeneration = 0;  // ends dial/answer/ring/answer timers of an earlier call
     std::string number;
     bool answeredCall = false;
@@ -127,6 +128,11 @@ struct Simulator::Impl {
     }
 
     void Send(std::string_view bytes) {
+        if (!echoPending.empty()) {
+            const std::string e = std::move(echoPending);
+            echoPending.clear();
+            Send(e);
+        }
         if (bytes.empty()) return;
         trace.Write(TraceDirection::ToDriver, bytes);
         outBuffer.append(bytes);
@@ -173,7 +179,7 @@ struct Simulator::Impl {
 
     // ---- modem: command mode ----
     void CommandByte(char c) {
-        if (echo) Send(std::string_view(&c, 1));
+        if (echo) echoPending += c;
         if (c == '\r') {
             const std::string line = commandLine;
             commandLine.clear();
@@ -540,6 +546,7 @@ struct Simulator::Impl {
                 case ModemMode::Data: DataByte(c, now); break;
             }
         }
+        Send({});  // the echo of this chunk
     }
 
     void RunDueActions() {
@@ -933,6 +940,7 @@ SimStatus Simulator::Status() const {
     s.connected = impl_->Connected();
     s.answeredCall = impl_->answeredCall;
     s.number = impl_->number;
+    s.ringing = impl_->ringing;
     return s;
 }
 

@@ -86,6 +86,7 @@ struct SimStatus {
     uint64_t badFrames = 0;     // frames with a wrong check byte
     uint64_t acknowledgements = 0;  // report acknowledgements received from the driver
     uint64_t ringsSent = 0;
+    bool ringing = false;       // a caller is ringing (ATA would answer)
 };
 
 class Simulator {
