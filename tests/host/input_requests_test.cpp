@@ -182,7 +182,7 @@ TEST(GetInputSystemChannels, EachServesItsOwnTypeAndEndsTheSearch) {
         ExpectOnlyType(f, c.channel, c.read.type);
     }
     // History record channels without a browsable record: handled, nothing written.
-    for (std::uint16_t ch : {65411, 65412, 65413}) ExpectOnlyType(f, ch, -100);
+    for (std::uint16_t ch : std::initializer_list<std::uint16_t>{65411, 65412, 65413}) ExpectOnlyType(f, ch, -100);
 
     // 65532: the buffer descriptor, and the search goes on.
     ZkHostValue d = f.Get(65532, HostBuffer);
@@ -193,7 +193,7 @@ TEST(GetInputSystemChannels, EachServesItsOwnTypeAndEndsTheSearch) {
     EXPECT_EQ(address, hostBuffer);
     EXPECT_EQ(As<std::uint8_t>(f.Get(65532, HostBoolean)), 1);  // binary input 86 of the station
     // 65407, 65408 and 65415 are no system channels for reading: the station's points answer.
-    for (std::uint16_t ch : {65407, 65408, 65415}) EXPECT_EQ(As<double>(f.Get(ch, HostDouble)), 42.0) << ch;
+    for (std::uint16_t ch : std::initializer_list<std::uint16_t>{65407, 65408, 65415}) EXPECT_EQ(As<double>(f.Get(ch, HostDouble)), 42.0) << ch;
     // Neighbours of the system ranges belong to the station.
     EXPECT_EQ(As<double>(f.Get(60067, HostDouble)), 42.0);
     EXPECT_EQ(As<double>(f.Get(60292, HostDouble)), 42.0);
@@ -303,7 +303,7 @@ TEST(GetInputStationChannels, EveryKindWithItsTypeAndNoOther) {
         ExpectOnlyType(f, c.channel, c.read.type);
     }
     // The kinds written by the host only give nothing for any type.
-    for (std::uint16_t ch : {960, 961, 962, 963, 971, 972, 973, 974, 975, 976, 980}) ExpectOnlyType(f, ch, -100);
+    for (std::uint16_t ch : std::initializer_list<std::uint16_t>{960, 961, 962, 963, 971, 972, 973, 974, 975, 976, 980}) ExpectOnlyType(f, ch, -100);
     // Points past a group's count are no channels of the station.
     EXPECT_TRUE(Untouched(f.Get(517, HostBoolean)));
     // Texts: the display lines and the name.

@@ -232,7 +232,7 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
 }
 
 TEST(OutputSystemChannels, ChannelsThatAreNoSystemChannelsForWritingFallThrough) {
-    for (std::uint16_t ch : {60294, 65402, 65403, 65404, 65405, 65409, 65411, 65532}) {
+    for (std::uint16_t ch : std::initializer_list<std::uint16_t>{60294, 65402, 65403, 65404, 65405, 65409, 65411, 65532}) {
         HostFixture f;
         f.Standard(1).BlockBase[KindOutReadBi] = ch;
         f.Build();
@@ -392,7 +392,7 @@ TEST(MemoryBlockRead, QueuesTheEightyEightBlocksWithTheChosenKinds) {
 }
 
 TEST(MemoryBlockRead, NoStationNoRead) {
-    for (std::uint8_t station : {0, 3, 255}) {
+    for (std::uint8_t station : std::initializer_list<std::uint8_t>{0, 3, 255}) {
         HostFixture f;
         f.Standard(1);
         f.Standard(2);

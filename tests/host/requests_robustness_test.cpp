@@ -141,7 +141,7 @@ TEST(RequestConcurrency, HostCallsAgainstADecoderWritingTheImage) {
 
     char buffer[300];
     for (int round = 0; round < 3000; ++round) {
-        for (std::uint16_t ch : {1, 50, 193, 200, 257, 405, 481, 1200, 3001, 60010, 486, 490}) {
+        for (std::uint16_t ch : std::initializer_list<std::uint16_t>{1, 50, 193, 200, 257, 405, 481, 1200, 3001, 60010, 486, 490}) {
             ZkHostValue v = HostValue(ch == 1 || ch == 50 ? HostBoolean : HostDouble);
             GetInput(*f.rec, ch, v);
             if (ch == 193) {
@@ -150,7 +150,7 @@ TEST(RequestConcurrency, HostCallsAgainstADecoderWritingTheImage) {
                 EXPECT_EQ(a, std::floor(a));
             }
         }
-        for (std::uint16_t ch : {456, 1201}) {
+        for (std::uint16_t ch : std::initializer_list<std::uint16_t>{456, 1201}) {
             ZkHostValue v = HostValue(HostText);
             char* p = buffer;
             std::memcpy(v.value, &p, sizeof p);
