@@ -335,6 +335,9 @@ struct DriverContext {
 
     ModemRecord Modem;
     bool AnsweredCall = false;
+    // The modem machine asks for the serial set-up again; the worker runs it after it has
+    // released the lock (worker thread only).
+    bool ReopenPortRequested = false;
 
     std::uint8_t* HostBuffer = nullptr;  // the host's shared buffer (kHostBufferSize bytes)
 
