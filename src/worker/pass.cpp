@@ -186,15 +186,18 @@ int WorkerPass(DriverRecord& rec) {
 
     PumpLine(ctx->Line);
     bool reopen = false;
+    std::uint16_t beep = 0;
     int pause = 0;
     {
         std::lock_guard lock(ctx->Lock);
         if (ctx->WorkerBusy || ctx->StopRequest.load()) return 0;
         RunPassSteps(rec);
         reopen = std::exchange(ctx->ReopenPortRequested, false);
+        beep = std::exchange(ctx->BeepRequested, std::uint16_t{0});
         pause = ctx->IDLE_TIME > 0 ? ctx->IDLE_TIME : 0;
     }
     FlushLine(ctx->Line);
+    if (beep) Beep(beep, 1);
     // The serial set-up takes the lock itself and must not run once a stop has begun.
     if (reopen && rec.Running.load() && !ctx->StopRequest.load()) SetupSerialPort(rec);
     return pause;

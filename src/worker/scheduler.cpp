@@ -182,7 +182,7 @@ void Choose(DriverRecord& rec) {
 // State 1: wait until the request has left the port.
 void Sending(DriverContext& ctx) {
     if (TransmitDone(ctx.Line, ctx.TxState.load())) {
-        if (ctx.BEEP.load()) Beep(1000, 1);
+        if (ctx.BEEP.load()) ctx.BeepRequested = 1000;
         ctx.TxState = 2;
         WriteLog(ctx, "TRANSMIT", "END");
         ctx.PrefixWindow.clear();
@@ -195,7 +195,7 @@ void Sending(DriverContext& ctx) {
 // State 2: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
     if (ReceiveDATA(ctx)) {
-        if (ctx.BEEP.load()) Beep(2000, 1);
+        if (ctx.BEEP.load()) ctx.BeepRequested = 2000;
         const bool sent = ctx.Outstanding;
         ctx.SinceAnswer = 0.0;
         ctx.Outstanding = false;

@@ -196,3 +196,30 @@ TEST_F(Pass, AHistoryReadOutPastItsTimeOutEmptiesTheQueuesAndResetsTheLine) {
 }
 
 }  // namespace
+
+namespace {
+
+class WholePass : public zktest::WorkerFixture {};
+
+TEST_F(WholePass, WritesWhatThePassQueuedAndTakesUpAPortSetUpOutsideTheLock) {
+    ctx->IDLE_TIME = 25;
+    ctx->Line.Outbox.push_back("queued");
+    ctx->ReopenPortRequested = true;
+    EXPECT_EQ(WorkerPass(*rec), 25);
+    EXPECT_TRUE(ctx->Line.Outbox.empty());
+    EXPECT_FALSE(ctx->ReopenPortRequested);
+    EXPECT_EQ(ctx->PassCount.load(), 1.0);
+
+    ctx->IDLE_TIME = -5;  // no pause
+    EXPECT_EQ(WorkerPass(*rec), 0);
+}
+
+TEST_F(WholePass, IsSkippedWithoutPauseOnceAStopIsRequested) {
+    ctx->StopRequest = true;
+    ctx->Line.Outbox.push_back("queued");
+    EXPECT_EQ(WorkerPass(*rec), 0);
+    EXPECT_EQ(ctx->PassCount.load(), 0.0);
+    EXPECT_EQ(ctx->Line.Outbox.size(), 1u);
+}
+
+}  // namespace
