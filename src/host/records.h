@@ -338,6 +338,12 @@ struct DriverContext {
 
     ModemRecord Modem;
     bool AnsweredCall = false;
+    // The modem machine asks for the serial set-up again; the worker runs it after it has
+    // released the lock (worker thread only).
+    bool ReopenPortRequested = false;
+    // A tone (its frequency in Hz) that the scheduler asks for; the worker sounds it after it
+    // has released the lock (worker thread only).
+    std::uint16_t BeepRequested = 0;
 
     std::uint8_t* HostBuffer = nullptr;  // the host's shared buffer (kHostBufferSize bytes)
 
