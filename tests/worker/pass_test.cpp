@@ -155,7 +155,8 @@ TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
     ctx->HdbReadState = 2;
     ctx->HdbStation = 3;
     ctx->HdbNumber = 2;
-    ctx->HdbWritePos = 0x01020304;
+    ctx->HdbWritePos = 7;
+    ctx->HdbTop = 0x01020304;  // the new position is what the station is told
     ctx->HdbReadTimeout = 600;
     AppendRequest(ctx->ReadQueue, 3, 0xF0, 0, Bytes({192}), nullptr);
     Passes(1, 100);
