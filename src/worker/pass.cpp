@@ -32,32 +32,15 @@ std::string GroupedNumber(long long n) {
     return negative ? "-" + out : out;
 }
 
-// The end of a history read-out, as the tick sees it: the history module completes or
-// abandons the read-out; the worker shows what happened and, when it was abandoned, resets
-// the line's receive state.
+// A running history read-out: the history module completes it (queues the write-back) or
+// abandons it at its time-out (and resets the line's receive state); the worker shows the
+// text it leaves.
 void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
     DriverContext& ctx = *rec.Context;
     if (ctx.HdbReadState != 2) return;
     AddToMemo(rec);  // nothing of an earlier step may be overwritten
     HistoryTick(ctx, elapsedSeconds);
-    const std::int32_t after = ctx.HdbReadState;
-    if (!ctx.PendingEventText.empty()) {
-        AddToMemo(rec);
-    } else if (after == 8) {
-        Show(rec, Fmt(std::string(text::kFmtHdbComplete).c_str(), ctx.HdbWritePos));
-    } else if (after == 9) {
-        Show(rec, text::kHdbTimeout);
-    }
-    if (after == 9) {
-        // The communication reset of an abandoned read-out.
-        EmptyQueue(ctx.ReadQueue);
-        EmptyQueue(ctx.WriteQueue);
-        PurgeLine(ctx.Line);
-        ctx.PrefixWindow.clear();
-        ctx.RxFrame.clear();
-        ctx.TxState = 0;
-        ctx.LastTxMessage.clear();
-    }
+    AddToMemo(rec);
 }
 
 }  // namespace
