@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <mutex>
 
 #include "base/cp1250.h"
 #include "diag/status_window.h"
@@ -30,7 +31,9 @@ struct Instance {
     }
     DriverContext& ctx() { return *rec->Context; }
     TSerial& port() { return *rec->SerialPort; }
+    // The event list as it stands; the worker may be adding to it, so under the lock.
     std::vector<std::string> events() const {
+        std::lock_guard lock(rec->Context->Lock);
         std::vector<std::string> out;
         for (const auto& line : rec->Window->EventList) out.push_back(Cp1250ToUtf8(line));
         return out;
