@@ -22,8 +22,11 @@ build() {  # build DIR [cmake options...]
 }
 
 step "build and test"
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK_BENCH=ON
 ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+step "benchmarks (a short run: they build and run; scripts/bench.sh measures)"
+build/release/bench/zkbench --benchmark_min_time=0.01 >/dev/null
 
 step "address and undefined-behaviour sanitizers"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address

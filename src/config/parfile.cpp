@@ -1,8 +1,338 @@
-// Placeholder until the parameter-file reader exists: loads nothing.
+// The parameter file as a whole: [COM], [MODEM] and [GLOBAL], then the station groups.
 #include "config/parfile.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "base/format.h"
+#include "base/texts.h"
+#include "config/par_reader.h"
+#include "config/stations.h"
+#include "diag/log.h"
+#include "diag/status_window.h"
+#include "line/modem.h"
+#include "platform/platform.h"
 
 namespace zk {
 
-bool LoadParameterFile(DriverRecord&) { return true; }
+namespace {
+
+// ---- [COM] ----------------------------------------------------------------------------------
+
+enum ComKey : int {
+    ComIrq = 1, ComBase, ComBaud, ComBits, ComParity, ComStop, ComOptions, ComBufferSize, ComDriver, ComDevice,
+    ComEnd, kComKeys = ComEnd
+};
+constexpr KeyEntry kComKeyTable[kComKeys] = {
+    {"IRQ"}, {"BASE"}, {"BAUD"}, {"BITS"}, {"PARITY"}, {"STOP"}, {"OPTIONS"}, {"BUFFER_SIZE"}, {"DRIVER"}, {"DEVICE"},
+    {"END"},
+};
+constexpr std::string_view kParityWords[5] = {"NONE", "EVEN", "ODD", "MARK", "SPACE"};
+constexpr char kParityLetters[5] = {'N', 'E', 'O', 'M', 'S'};
+
+enum class GroupResult { Loaded, Missing, Failed };
+
+GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
+    DriverContext& ctx = *rec.Context;
+    constexpr std::string_view group = "[COM]";
+    SetGroupPos(ctx, r, group);
+    if (r.GroupMissing) return GroupResult::Missing;
+    r.KeyLoaded[ComDevice] = true;  // the one optional key
+    ctx.DEVICE.clear();
+
+    bool ended = false;
+    for (;;) {
+        NextItem(ctx, r);
+        const int key = FindKey(r, kComKeyTable, kComKeys);
+        if (key == ComEnd) {
+            ended = true;
+            break;
+        }
+        if (key == 0) {
+            if (r.Item.empty()) break;  // the end of the file
+            continue;
+        }
+        NextItem(ctx, r);
+        switch (key) {
+            case ComIrq: LoadWord(ctx, r, key, ctx.IRQ); break;
+            case ComBase: LoadWord(ctx, r, key, ctx.BASE); break;
+            case ComBaud: LoadWord(ctx, r, key, ctx.BaudRate); break;
+            case ComBits: LoadWord(ctx, r, key, ctx.DataBits); break;
+            case ComParity:
+                for (std::uint16_t code = 0; code < 5; ++code) {
+                    if (ItemIs(r, kParityWords[code])) {
+                        ctx.Parity = code;
+                        r.KeyLoaded[ComParity] = true;
+                        break;
+                    }
+                }
+                break;
+            case ComStop: LoadWord(ctx, r, key, ctx.StopBits); break;
+            case ComOptions:
+                if (LoadWord(ctx, r, key, ctx.OPTIONS)) WriteLog(ctx, "OPTIONS", std::to_string(ctx.OPTIONS));
+                break;
+            case ComBufferSize: LoadWord(ctx, r, key, ctx.BUFFER_SIZE); break;
+            case ComDriver:
+                ctx.DriverKind.assign(ItemIs(r, "SYSTEM") ? std::string_view() : r.Item.view());
+                NextItem(ctx, r);
+                LoadWord(ctx, r, ComDriver, ctx.ComPort);
+                break;
+            case ComDevice: ctx.DEVICE = r.RawItem; break;
+            default: break;
+        }
+    }
+    if (!ended) {
+        SetMissingEndError(ctx, group);
+        return GroupResult::Failed;
+    }
+    if (const int missing = FirstKeyNotLoaded(r, kComKeys)) {
+        SetBadKeyError(ctx, kComKeyTable[missing - 1].Name, group);
+        return GroupResult::Failed;
+    }
+    if (ctx.DEVICE.empty()) ctx.DEVICE.assign(DefaultPortName(ctx.ComPort & 0xFF));
+    const char parity = ctx.Parity < 5 ? kParityLetters[ctx.Parity] : '?';
+    AddEventLine(rec.Window.get(), Fmt("COM%u, %u %u %c %u", unsigned{ctx.ComPort}, unsigned{ctx.BaudRate},
+                                       unsigned{ctx.DataBits}, parity, unsigned{ctx.StopBits}));
+    return GroupResult::Loaded;
+}
+
+// ---- [MODEM] --------------------------------------------------------------------------------
+
+enum ModemKey : int {
+    ModInit = 1, ModInitOk, ModInitTime, ModConnect, ModConnectEndchar, ModConnectOk, ModConnectTime, ModLineoff,
+    ModLineoffOk, ModLineoffTime, ModConnectAnswer, ModConnectRing, ModRingCount, ModRingTime, ModAnswerTime,
+    ModEnd, kModemKeys = ModEnd
+};
+constexpr KeyEntry kModemKeyTable[kModemKeys] = {
+    {"INIT"},      {"INIT_OK"},    {"INIT_TIME"},    {"CONNECT"},        {"CONNECT_ENDCHAR"}, {"CONNECT_OK"},
+    {"CONNECT_TIME"}, {"LINEOFF"}, {"LINEOFF_OK"},   {"LINEOFF_TIME"},   {"CONNECT_ANSWER"},  {"CONNECT_RING"},
+    {"RING_COUNT"}, {"RING_TIME"}, {"ANSWER_TIME"},  {"END"},
+};
+
+// ---- [GLOBAL] -------------------------------------------------------------------------------
+
+enum GlobalKey : int {
+    GlbPrefix = 1, GlbSuffix, GlbPresuffix, GlbAddress, GlbAnswerTime, GlbSilenceWait, GlbRtsTimeOn, GlbRtsTimeOff,
+    GlbDefAnalogInAddr, GlbNumMorvelError, GlbSleepTime, GlbSleepCount, GlbIdleTime, GlbStopSelfReading, GlbCucPath,
+    GlbStayInQueue, GlbLogFile, GlbBeep, GlbEnd, kGlobalKeys = GlbEnd
+};
+constexpr KeyEntry kGlobalKeyTable[kGlobalKeys] = {
+    {"PREFIX"},         {"SUFFIX"},       {"PRESUFFIX"},         {"ADDRESS"},    {"ANSWER_TIME"},
+    {"SILENCE_WAIT"},   {"RTS_TIME_ON"},  {"RTS_TIME_OFF"},      {"DEF_ANALOG_IN_ADDR"}, {"NUM_MORVEL_ERROR"},
+    {"SLEEP_TIME"},     {"SLEEP_COUNT"},  {"IDLE_TIME"},         {"STOP_SELF_READING"},  {"CUC_PATH"},
+    {"STAY_IN_QUEUE_ON_TIMEOUT"}, {"LOG_FILE"}, {"BEEP"},        {"END"},
+};
+
+// A directory for the memory-block files, ending in exactly one separator; a directory that
+// does not exist gives the root directory.
+Str255 CucDirectory(std::string_view path) {
+    const char sep = PathSeparator();
+    std::string dir(path);
+    while (!dir.empty() && dir.back() == sep) dir.pop_back();
+    const bool exists = DirectoryExists(dir.empty() ? std::string(path) : dir);
+    if (!exists) {
+        dir = RootDirectory();
+        while (!dir.empty() && dir.back() == sep) dir.pop_back();
+    }
+    dir += sep;
+    return Str255(dir);
+}
+
+GroupResult LoadGlobal(DriverContext& ctx, ParReader& r) {
+    constexpr std::string_view group = "[GLOBAL]";
+    SetGroupPos(ctx, r, group);
+    if (r.GroupMissing) return GroupResult::Missing;
+
+    bool ended = false;
+    for (;;) {
+        for (int k = GlbNumMorvelError; k <= GlbBeep; ++k) r.KeyLoaded[static_cast<std::size_t>(k)] = true;
+        NextItem(ctx, r);
+        const int key = FindKey(r, kGlobalKeyTable, kGlobalKeys);
+        if (key == GlbEnd) {
+            ended = true;
+            break;
+        }
+        if (key == 0) {
+            if (r.Item.empty()) break;
+            continue;
+        }
+        WriteLog(ctx, "found", Fmt("%2d", key));
+        NextItem(ctx, r);
+        switch (key) {
+            case GlbPrefix: LoadString(ctx, r, key, ctx.PREFIX); break;
+            case GlbSuffix: LoadString(ctx, r, key, ctx.SUFFIX); break;
+            case GlbPresuffix: LoadString(ctx, r, key, ctx.PRESUFFIX); break;
+            case GlbAddress: LoadByte(r, key, ctx.ADDRESS); break;
+            case GlbAnswerTime: LoadReal(r, key, ctx.ANSWER_TIME); break;
+            case GlbSilenceWait: LoadWord(ctx, r, key, ctx.SILENCE_WAIT); break;
+            case GlbRtsTimeOn: LoadWord(ctx, r, key, ctx.RTS_TIME_ON); break;
+            case GlbRtsTimeOff: LoadWord(ctx, r, key, ctx.RTS_TIME_OFF); break;
+            case GlbDefAnalogInAddr: LoadWord(ctx, r, key, ctx.DEF_ANALOG_IN_ADDR); break;
+            case GlbNumMorvelError: LoadByte(r, key, ctx.NUM_MORVEL_ERROR); break;
+            case GlbSleepTime: LoadReal(r, key, ctx.SLEEP_TIME); break;
+            case GlbSleepCount: LoadWord(ctx, r, key, ctx.SLEEP_COUNT); break;
+            case GlbIdleTime: LoadLongWord(r, key, ctx.IDLE_TIME); break;
+            case GlbStopSelfReading: {
+                bool stop = !ctx.PrstynekRun;
+                if (LoadSwitch(ctx, r, key, stop)) ctx.PrstynekRun = !stop;
+                break;
+            }
+            case GlbCucPath: {
+                Str255 path;
+                if (LoadString(ctx, r, key, path)) ctx.CUC_PATH = CucDirectory(path);
+                break;
+            }
+            case GlbStayInQueue: LoadSwitch(ctx, r, key, ctx.STAY_IN_QUEUE_ON_TIMEOUT); break;
+            case GlbLogFile: LoadString(ctx, r, key, ctx.Log.LogFileName); break;
+            case GlbBeep: {
+                bool beep = ctx.BEEP;
+                if (LoadSwitch(ctx, r, key, beep)) ctx.BEEP = beep;
+                break;
+            }
+            default: break;
+        }
+    }
+    if (!ended) {
+        SetMissingEndError(ctx, group);
+        return GroupResult::Failed;
+    }
+    if (const int missing = FirstKeyNotLoaded(r, kGlobalKeys)) {
+        SetBadKeyError(ctx, kGlobalKeyTable[missing - 1].Name, group);
+        return GroupResult::Failed;
+    }
+    return GroupResult::Loaded;
+}
+
+// The file's bytes up to its first Ctrl-Z; false when it cannot be opened or read.
+bool ReadParameterFile(const std::string& name, std::string& bytes, bool& opened) {
+    opened = false;
+    std::FILE* f = std::fopen(name.c_str(), "rb");
+    if (!f) return false;
+    opened = true;
+    char chunk[65536];
+    bool ok = true;
+    for (;;) {
+        const std::size_t n = std::fread(chunk, 1, sizeof chunk, f);
+        const std::string_view part(chunk, n);
+        const auto ctrlZ = part.find('\x1A');
+        bytes.append(part.substr(0, ctrlZ));
+        if (ctrlZ != std::string_view::npos) break;
+        if (n < sizeof chunk) {
+            ok = !std::ferror(f);
+            break;
+        }
+    }
+    std::fclose(f);
+    return ok;
+}
+
+}  // namespace
+
+Str255 ModemText(std::string_view raw) {
+    Str255 out;
+    for (const char c : raw) out.append(c == '#' ? '\r' : (c == '@' ? '\n' : c));
+    return out;
+}
+
+bool LoadModem(DriverContext& ctx, ParReader& r) {
+    ModemRecord& m = ctx.Modem;
+    // 1. Defaults.
+    ctx.ErrorText[0] = '\0';
+    ModemReset(m);
+    m.AnswerBlock.ExpectedReply = m.DialBlock.ExpectedReply;  // CONNECT_OK serves both
+    m.RingText.clear();
+    WriteLog(ctx, "load modem", "init+start");
+    // 2. No key is mandatory.
+    for (int k = 1; k <= kModemKeys; ++k) r.KeyLoaded[static_cast<std::size_t>(k)] = true;
+    // 3. The keys up to END.
+    for (;;) {
+        WriteLog(ctx, "Find Item", "Begin");
+        NextItem(ctx, r);
+        const int key = FindKey(r, kModemKeyTable, kModemKeys);
+        if (key == 0) {
+            if (r.Item.empty()) break;  // no END: not an error here
+            continue;
+        }
+        WriteLog(ctx, "value index", Fmt("%2d", key));
+        if (key == ModEnd) break;
+        NextItem(ctx, r);
+        const Str255 text = ModemText(r.RawItem);
+        switch (key) {
+            case ModInit: m.InitBlock.Command = text; break;
+            case ModInitOk: m.InitBlock.ExpectedReply = text; break;
+            case ModInitTime: LoadReal(r, key, m.InitBlock.Limit); break;
+            case ModConnect: m.DialBlock.Command = text; break;
+            case ModConnectEndchar: m.DialSuffix = text; break;
+            case ModConnectOk:
+                m.DialBlock.ExpectedReply = text;
+                m.AnswerBlock.ExpectedReply = text;
+                break;
+            case ModConnectTime: LoadReal(r, key, m.DialBlock.Limit); break;
+            case ModLineoff: m.HangupBlock.Command = text; break;
+            case ModLineoffOk: m.HangupBlock.ExpectedReply = text; break;
+            case ModLineoffTime: LoadReal(r, key, m.HangupBlock.Limit); break;
+            case ModConnectAnswer: m.AnswerBlock.Command = text; break;
+            case ModConnectRing: m.RingText = text; break;
+            case ModRingCount: LoadByte(r, key, m.RingsToAnswer); break;
+            case ModRingTime: LoadReal(r, key, m.RingTimeout); break;
+            case ModAnswerTime: LoadReal(r, key, m.AnswerBlock.Limit); break;
+            default: break;
+        }
+    }
+    // 4.
+    WriteLog(ctx, "load modem - end msg", "");
+    WriteLog(ctx, "load", "OK");
+    return true;
+}
+
+bool LoadParameterText(DriverRecord& rec, std::string_view bytes) {
+    DriverContext& ctx = *rec.Context;
+    ParReader r(bytes);
+    bool ok = true;
+
+    // [COM]: a missing group fails the load, but the search goes on (and ends at once).
+    WriteLog(ctx, "Load", "COM");
+    const GroupResult com = LoadCom(rec, r);
+    if (com == GroupResult::Failed) return false;
+    if (com == GroupResult::Missing) ok = false;
+
+    // [MODEM]
+    WriteLog(ctx, "Load", "MODEM");
+    SetGroupPos(ctx, r, "[MODEM]");
+    if (!r.GroupMissing) LoadModem(ctx, r);
+
+    // [GLOBAL]
+    WriteLog(ctx, "Load", "GLOBAL");
+    if (LoadGlobal(ctx, r) != GroupResult::Loaded) return false;
+    if (!ok) return false;
+    AddEventLine(rec.Window.get(), text::kGlobalOk);
+
+    // The stations.
+    LoadStations(rec, r);
+    WriteLog(ctx, "LoadParameterFile", "LoadStations END");
+    if (r.GroupMissing) return false;
+    WriteLog(ctx, "LoadParameterFile", "TRUE");
+    return true;
+}
+
+bool LoadParameterFile(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    std::string name;
+    {
+        std::lock_guard lock(ctx.Lock);
+        name = ctx.ParFileName.str();
+        WriteLog(ctx, "LoadParameterFile", name);
+    }
+    std::string bytes;
+    bool opened = false;
+    const bool read = ReadParameterFile(name, bytes, opened);  // no lock across file I/O
+    std::lock_guard lock(ctx.Lock);
+    if (!read) {
+        SetParError(ctx, std::string(opened ? text::kParFileReadError : text::kParFileOpenError) + name);
+        return false;
+    }
+    return LoadParameterText(rec, bytes);
+}
 
 }  // namespace zk

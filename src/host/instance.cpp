@@ -11,6 +11,7 @@
 #include "diag/log.h"
 #include "diag/status_window.h"
 #include "history/history.h"
+#include "host/channels.h"
 #include "line/serial.h"
 #include "worker/drv_thread.h"
 
@@ -131,6 +132,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
 
     // 6-7.
     WriteLog(ctx, "Init", "Start");
+    ClearChannelIndex(ctx);  // the stations it points into are about to be replaced
     ResetContext(ctx);
     ctx.Line.Serial = rec.SerialPort.get();
 
@@ -163,6 +165,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
 
     // 14-17. Stations and their histories.
     PrepareStations(ctx);
+    BuildChannelIndex(ctx);
     AddEventLine(&window, text::kHdbStart);
     for (int n = 1; n <= ctx.StationCount; ++n) LoadHistory(ctx, n);
     ShowHistoryRecord(ctx);

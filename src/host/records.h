@@ -28,6 +28,7 @@ namespace zk {
 class TSerial;
 class DrvThread;
 struct StatusWindow;
+struct ChannelIndex;
 
 inline constexpr int kMaxStations = 100;
 inline constexpr int kTableRows = 528;
@@ -270,6 +271,8 @@ struct DriverContext {
 
     std::uint8_t StationCount = 0;
     std::array<std::unique_ptr<StationRecord>, kMaxStations + 1> Stations;  // 1..100
+    // The channel lookup built from the loaded stations (host/channels.h); none until built.
+    std::shared_ptr<const ChannelIndex> ChannelLookup;
 
     // [GLOBAL]
     std::uint8_t ADDRESS = 0;
@@ -335,6 +338,12 @@ struct DriverContext {
 
     ModemRecord Modem;
     bool AnsweredCall = false;
+    // The modem machine asks for the serial set-up again; the worker runs it after it has
+    // released the lock (worker thread only).
+    bool ReopenPortRequested = false;
+    // A tone (its frequency in Hz) that the scheduler asks for; the worker sounds it after it
+    // has released the lock (worker thread only).
+    std::uint16_t BeepRequested = 0;
 
     std::uint8_t* HostBuffer = nullptr;  // the host's shared buffer (kHostBufferSize bytes)
 

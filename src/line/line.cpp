@@ -34,11 +34,14 @@ void PumpLine(LinePort& line) {
 
 void FlushLine(LinePort& line) {
     if (line.Serial) {
-        for (const std::string& text : line.Outbox) line.Serial->WriteString(text);
-        if (line.PurgeRequested) PurgePort(*line.Serial);
+        for (std::size_t i = 0; i <= line.Outbox.size(); ++i) {
+            if (line.PurgeRequested && i == line.PurgeAfter) PurgePort(*line.Serial);
+            if (i < line.Outbox.size()) line.Serial->WriteString(line.Outbox[i]);
+        }
     }
     line.Outbox.clear();
     line.PurgeRequested = false;
+    line.PurgeAfter = 0;
 }
 
 std::int32_t RxCount(const LinePort& line) { return static_cast<std::int32_t>(line.Rx.size()); }
@@ -71,7 +74,10 @@ void SendText(LinePort& line, std::atomic<std::uint8_t>& txState, std::string_vi
 
 bool TransmitDone(const LinePort& line, std::uint8_t txState) { return txState != 1 || TxCount(line) <= 0; }
 
-void PurgeLine(LinePort& line) { line.PurgeRequested = true; }
+void PurgeLine(LinePort& line) {
+    line.PurgeRequested = true;
+    line.PurgeAfter = line.Outbox.size();
+}
 
 void PurgePort(TSerial& port) {
     port.AbortRead();

@@ -25,12 +25,14 @@ struct LinePort {
     std::uint64_t Generation = 0;     // the port's open count seen by the last pump
     std::vector<std::string> Outbox;  // texts to write, in order
     bool PurgeRequested = false;
+    std::size_t PurgeAfter = 0;       // Outbox texts queued before the purge was asked for
 };
 
 // Before the locked part of a pass: takes every byte the port holds (a port reopened since
 // the last pump starts with an empty Rx) and its output count.
 void PumpLine(LinePort& line);
-// After the locked part: writes the Outbox in order and runs a requested purge.
+// After the locked part: writes the Outbox in order and runs a requested purge at the point
+// where it was asked for.
 void FlushLine(LinePort& line);
 
 // Bytes waiting to be read.

@@ -1,5 +1,9 @@
 #include "line/modem.h"
 
+#include <string>
+
+#include "line/line.h"
+
 namespace zk {
 
 namespace {
@@ -35,7 +39,6 @@ void ModemReset(ModemRecord& m) {
     m.TerminatorTaken = false;
 }
 
-// Placeholders until the modem dialogue exists.
 void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& block, std::string_view number,
                        std::string_view suffix) {
     ModemCommand c;
@@ -43,19 +46,102 @@ void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& bl
     c.Block = block;
     c.Number.assign(number);
     c.Suffix.assign(suffix);
-    m.CommandQueue.push_back(c);
+    m.CommandQueue.push_back(std::move(c));
 }
-void QueueDial(ModemRecord& m, std::string_view number) { QueueModemCommand(m, ModemDial, m.DialBlock, number, m.DialSuffix.view()); }
+
+void QueueDial(ModemRecord& m, std::string_view number) {
+    const Str255 suffix = m.DialSuffix;
+    QueueModemCommand(m, ModemDial, m.DialBlock, number, suffix.view());
+}
+
 void DropModemCommand(ModemRecord& m) {
     if (!m.CommandQueue.empty()) m.CommandQueue.pop_front();
 }
+
 void ClearModemCommands(ModemRecord& m) { m.CommandQueue.clear(); }
-void SendPending(DriverContext&) {}
-bool CollectReply(DriverContext&, std::string_view) { return false; }
+
+Str255 ModemCommandText(const ModemCommand& c) {
+    Str255 text = c.Block.Command;
+    text += c.Number;
+    text += c.Suffix;
+    return text;
+}
+
+void SendPending(DriverContext& ctx) {
+    ModemRecord& m = ctx.Modem;
+    if (!m.PendingText.empty()) {
+        const std::string_view text = m.PendingText.view();
+        const std::size_t tilde = text.find('~');
+        if (tilde != 0) {
+            const std::string piece(text.substr(0, tilde));  // everything before the pause
+            m.PendingText.eraseFront(piece.size());
+            SendText(ctx.Line, ctx.TxState, piece, 254);
+        } else if (!m.Pausing) {
+            m.ModemMsTimers[1] = 0.0;
+            m.Pausing = true;
+        } else if (m.ModemMsTimers[1] >= 1000.0) {
+            m.Pausing = false;
+            m.PendingText.eraseFront(1);
+        }
+    }
+    if (m.PendingText.empty()) {
+        m.Pausing = false;
+        m.ReplyText.clear();
+        m.TerminatorTaken = false;
+    }
+}
+
+bool CollectReply(DriverContext& ctx, std::string_view terminator) {
+    ModemRecord& m = ctx.Modem;
+    if (RxCount(ctx.Line) > 0) {
+        std::uint8_t b = 0;
+        if (ReadByte(ctx.Line, b) != 1) return false;
+        const char c = static_cast<char>(b);
+        if (!terminator.empty() && c == terminator.front()) {
+            if (m.ReplyText.empty()) return false;  // a terminator before any reply is dropped
+            m.TerminatorTaken = true;
+            m.ModemMsTimers[2] = 3001.0;
+            return true;
+        }
+        m.ReplyText.append(c);
+        m.ModemMsTimers[2] = 0.0;
+        return false;
+    }
+    if (m.ModemMsTimers[2] > 3000.0 && !m.ReplyText.empty()) {
+        if (ContainsText(m.ReplyText.view(), "RINGING", false)) {  // progress text, not a reply
+            m.ReplyText.clear();
+            m.ModemMsTimers[2] = 0.0;
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
 bool ContainsText(std::string_view text, std::string_view part, bool atStart) {
-    auto at = text.find(part);
+    const auto at = text.find(part);
     return at != std::string_view::npos && (!atStart || at == 0);
 }
-void ModemTick(DriverContext&) {}
+
+void ModemTick(DriverContext& ctx) {
+    ModemRecord& m = ctx.Modem;
+    const std::int32_t now = CentisecondsOfDay(ctx);
+    std::int32_t elapsed = now - m.ModemLastTick;
+    if (elapsed < 0) elapsed = 0;  // past midnight
+    for (double& t : m.ModemMsTimers) t += elapsed * 10.0;
+    if (m.ModemMsTimers[0] > 100.0) m.ModemMsTimers[0] = 0.0;
+    if (m.ModemMsTimers[4] > 1000.0) m.ModemMsTimers[4] = 0.0;
+    const double seconds = elapsed / 100.0;
+    if (!m.CommandQueue.empty()) m.CommandQueue.front().Block.Elapsed += seconds;
+    if (m.LineConnected.load()) {
+        m.TotalConnectedTime += seconds;
+        m.ConnectedTime += seconds;
+    }
+    if (m.RingCount > 0) {
+        m.SinceRing += seconds;
+        if (m.SinceRing > m.RingTimeout) m.RingCount = 0;
+    }
+    m.ModemLastTick = now;
+}
 
 }  // namespace zk

@@ -19,6 +19,8 @@ void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& bl
                        std::string_view suffix);
 // A dial (kind 2) of the number with DialBlock and DialSuffix.
 void QueueDial(ModemRecord& m, std::string_view number);
+// The text a command writes to the modem: command, number text and suffix text, cut to 255.
+Str255 ModemCommandText(const ModemCommand& command);
 // Removes the first command, if any.
 void DropModemCommand(ModemRecord& m);
 // Removes every command.

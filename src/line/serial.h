@@ -77,7 +77,9 @@ public:
     // The name the next open uses.
     std::string EffectiveDeviceName() const;
 
-    // Plain fields (assign the handlers before opening the port).
+    // Plain fields. Assign them before opening the port: the event thread reads them. The
+    // handlers run on the event thread (this platform has no host message loop to hand them
+    // to); the driver assigns none, so no event ever waits on the host or the worker.
     eOpModes RxEventMode = eOpModes::rxNormal;
     char MessageStartChar = 2;
     char MessageEndChar = 3;
@@ -109,10 +111,19 @@ public:
     // Incremented at every successful open, so that a reader can tell a new connection.
     std::uint64_t Generation() const;
 
+    // True while the event thread waits for line events.
+    bool EventThreadWaiting() const;
+
     SerialSettings Settings() const;
 
-private:
     struct State;
+
+private:
+    void Open();
+    void Close();
+    void EventLoop();
+    void TakeMessageBytes();
+
     std::unique_ptr<State> s_;
 };
 

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "host/records.h"
+#include "line/serial.h"
 #include "worker/pass.h"
 
 namespace zk {
@@ -39,6 +40,9 @@ void DrvThread::Execute() {
         if (pause > 0) Pause(pause);
         else std::this_thread::yield();
     } while (rec_.Running.load());
+    // A stop closes the port before it ends the loop; a port set-up that this thread ran while
+    // the stop was under way may have opened it again, so the thread leaves it closed.
+    if (rec_.SerialPort) rec_.SerialPort->SetActive(false);
 }
 
 }  // namespace zk

@@ -1,15 +1,189 @@
-// Placeholder until the driver thread's pass exists.
 #include "worker/pass.h"
 
+#include <cmath>
+#include <string>
+#include <utility>
+
+#include "base/format.h"
+#include "base/texts.h"
+#include "config/serial_setup.h"
+#include "diag/status_window.h"
+#include "history/history.h"
+#include "host/instance.h"
 #include "host/records.h"
+#include "line/line.h"
+#include "line/modem.h"
+#include "protocol/decoder.h"
+#include "worker/modem_machine.h"
 
 namespace zk {
 
+namespace {
+
+// A whole number with a blank between groups of three digits.
+std::string GroupedNumber(long long n) {
+    const bool negative = n < 0;
+    std::string digits = std::to_string(negative ? -n : n);
+    std::string out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ' ';
+        out += digits[i];
+    }
+    return negative ? "-" + out : out;
+}
+
+// A running history read-out: the history module completes it (queues the write-back) or
+// abandons it at its time-out (and resets the line's receive state); the worker shows the
+// text it leaves.
+void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
+    DriverContext& ctx = *rec.Context;
+    if (ctx.HdbReadState != 2) return;
+    AddToMemo(rec);  // nothing of an earlier step may be overwritten
+    HistoryTick(ctx, elapsedSeconds);
+    AddToMemo(rec);
+}
+
+}  // namespace
+
+void ShowEvent(DriverRecord& rec, std::string_view text) {
+    AddToMemo(rec);
+    Show(rec, text);
+}
+
+void RefreshStatusLabels(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    StatusWindow* w = rec.Window.get();
+    if (!w) return;
+    const double passes = ctx.PassCount.load();
+    const double average = passes > 0.0 ? ctx.IntervalSum.load() / passes : 0.0;
+    w->Labels[LabelIdle] = Fmt(std::string(text::kFmtLabelIdle).c_str(), ctx.PassInterval.load(),
+                               ctx.MaxPassInterval.load(), average);
+    w->Labels[LabelTransmit] = Fmt(std::string(text::kFmtLabelTransmit).c_str(),
+                                   static_cast<double>(CountRequests(ctx.ReadQueue)),
+                                   static_cast<double>(CountRequests(ctx.WriteQueue)));
+    w->Labels[LabelPacket] = Fmt(std::string(text::kFmtLabelPacket).c_str(), ctx.SentCount.load(),
+                                 ctx.ReceivedCount.load(), ctx.ErrorTotal.load());
+    const long long kilobytes = std::llround(static_cast<double>(HeapBytesInUse()) / 1024.0);
+    w->Labels[LabelMem] =
+        std::string(text::kFmtLabelMemPrefix) + GroupedNumber(kilobytes) + std::string(text::kFmtLabelMemSuffix);
+    ++w->Revision;
+}
+
+void TimerTick(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    // 1-2. Elapsed hundredths since the last tick; none across midnight, where the pass
+    // average restarts.
+    ctx.PendingEventText.clear();
+    const std::int32_t now = CentisecondsOfDay(ctx);
+    std::int32_t elapsed = 0;
+    if (ctx.LastTick > now) {
+        ctx.IntervalSum = 0.0;
+        ctx.PassCount = 0.0;
+    } else {
+        elapsed = now - ctx.LastTick;
+    }
+    const double seconds = elapsed / 100.0;
+
+    // 3-5. Communication timers, the millisecond timers and the status refresh.
+    ctx.SinceTransmit = ctx.SinceTransmit.load() + seconds;
+    ctx.SinceAnswer = ctx.SinceAnswer.load() + seconds;
+    for (std::size_t i = 1; i <= 12; ++i) ctx.MsTimers[i] += elapsed * 10.0;
+    if (ctx.MsTimers[10] >= 1000.0) {
+        ctx.MsTimers[10] = 0.0;
+        RefreshStatusLabels(rec);
+    }
+
+    // 6. A history read-out in progress.
+    SuperviseHistoryReadOut(rec, seconds);
+
+    // 7. The hold after an answered call ends after 10 s.
+    if (ctx.HoldPolling.load() && ctx.MsTimers[8] >= 10000.0) ctx.HoldPolling = false;
+
+    // 8. Station time and sleep.
+    for (int n = 1; n <= ctx.StationCount; ++n) {
+        StationRecord* s = DefinedStation(ctx, n);
+        if (!s) continue;
+        s->ElapsedTime += seconds;
+        if (s->SleepLeft > 0.0) {
+            s->SleepLeft -= seconds;
+            if (s->SleepLeft <= 0.0) {
+                s->SleepLeft = 0.0;
+                Str255 line(s->Name.view());
+                line += text::kSleepEnd;
+                ShowEvent(rec, Cut(line.view(), 101));
+                s->ErrorCount = 0;
+            }
+        }
+    }
+
+    // 9. The full sleep of all stations.
+    if (ctx.FullSleepLeft.load() > 0.0) {
+        const double left = ctx.FullSleepLeft.load() - seconds;
+        if (left <= 0.0) {
+            ctx.FullSleepLeft = 0.0;
+            ShowEvent(rec, text::kFullSleepEnd);
+        } else {
+            ctx.FullSleepLeft = left;
+        }
+    }
+
+    // 10.
+    ctx.LastTick = now;
+}
+
+void RunPassSteps(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+
+    // Pass timing.
+    const double now = DateTimeValue(ctx.Clock.now());
+    const double interval = (now - ctx.LastPassTime) * 86400000.0;
+    ctx.PassInterval = interval;
+    if (interval > ctx.MaxPassInterval.load()) ctx.MaxPassInterval = interval;
+    ctx.LastPassTime = now;
+    ctx.IntervalSum = ctx.IntervalSum.load() + interval;
+    ctx.PassCount = ctx.PassCount.load() + 1.0;
+
+    ctx.WorkerBusy = true;
+    TimerTick(rec);
+    AddToMemo(rec);
+
+    // The line: the modem's timers, its initialisation after Init, one step of the machine.
+    if (ctx.Line.Active) {
+        ModemTick(ctx);
+        if (ctx.Modem.ModemInitRequest.exchange(false)) {
+            ShowEvent(rec, text::kModemInitStart);
+            QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
+        }
+        ModemStep(rec);
+    }
+
+    // One decoding step.
+    ExtractDATA(ctx);
+    AddToMemo(rec);
+    ctx.WorkerBusy = false;
+}
+
 int WorkerPass(DriverRecord& rec) {
     DriverContext* ctx = rec.Context.get();
-    if (!ctx || ctx->StopRequest) return 0;
-    std::lock_guard lock(ctx->Lock);
-    return ctx->IDLE_TIME;
+    if (!ctx || ctx->StopRequest.load()) return 0;
+
+    PumpLine(ctx->Line);
+    bool reopen = false;
+    std::uint16_t beep = 0;
+    int pause = 0;
+    {
+        std::lock_guard lock(ctx->Lock);
+        if (ctx->WorkerBusy || ctx->StopRequest.load()) return 0;
+        RunPassSteps(rec);
+        reopen = std::exchange(ctx->ReopenPortRequested, false);
+        beep = std::exchange(ctx->BeepRequested, std::uint16_t{0});
+        pause = ctx->IDLE_TIME > 0 ? ctx->IDLE_TIME : 0;
+    }
+    FlushLine(ctx->Line);
+    if (beep) Beep(beep, 1);
+    // The serial set-up takes the lock itself and must not run once a stop has begun.
+    if (reopen && rec.Running.load() && !ctx->StopRequest.load()) SetupSerialPort(rec);
+    return pause;
 }
 
 }  // namespace zk

@@ -1,5 +1,14 @@
-// One pass of the worker thread.
+// One pass of the worker thread, and the pieces of it that the scheduler and the modem machine
+// share.
+//
+// A pass: take what the port received (no lock), then under the instance's lock the timing
+// statistics, the timer tick, the modem tick, the modem's init request, one step of the modem
+// machine (which steps the scheduler while a line is connected) and one decoding step; then,
+// without the lock, write what the pass queued for the line and run a port set-up that the
+// modem machine asked for.
 #pragma once
+
+#include <string_view>
 
 namespace zk {
 
@@ -8,5 +17,20 @@ struct DriverRecord;
 // Runs one pass; returns the pause in milliseconds that should follow it (IDLE_TIME, or 0
 // when the pass was skipped).
 int WorkerPass(DriverRecord& rec);
+
+// The locked part of a pass (steps 2 to 9). The caller holds the instance's lock and has
+// pumped the line.
+void RunPassSteps(DriverRecord& rec);
+
+// The timer tick at the start of every pass. The caller holds the instance's lock.
+void TimerTick(DriverRecord& rec);
+
+// Writes the four refreshed status lines (pass time, queued requests, message counters, heap).
+// The caller holds the instance's lock.
+void RefreshStatusLabels(DriverRecord& rec);
+
+// Shows a text in the event list and logs it under "AddToMemo". A text that another step left
+// in PendingEventText is shown first, so none is lost. The caller holds the instance's lock.
+void ShowEvent(DriverRecord& rec, std::string_view text);
 
 }  // namespace zk

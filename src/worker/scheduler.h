@@ -1,12 +1,39 @@
 // The poll scheduler: chooses, sends and settles one request at a time while a modem line is
-// connected. The caller holds the instance's lock.
+// connected. Writes go before reads, reads before the driver's own cyclic poll (the ring).
+// Every function here expects the caller to hold the instance's lock.
+//
+// TxState: 0 choose and send, 1 sending, 2 receiving, 3 pause after an answer, 5 an
+// acknowledgement was sent, 255 time-out; any other value returns to 0.
 #pragma once
+
+#include <cstdint>
 
 namespace zk {
 
 struct DriverRecord;
+struct DriverContext;
 
 // One step of the scheduler.
 void ScheduleStep(DriverRecord& rec);
+
+// Moves the ring position one step: through the blocks 1..5 of a station (block 5, the memory
+// inputs, once per entry unless the station reads them as one block), then to the next station.
+void AdvanceRing(DriverContext& ctx);
+
+// The request kind that the ring asks in its block (0..5).
+std::int32_t RingKind(std::uint16_t block);
+
+// Merges runs of single-item reads of one station into the read before them, up to the merge
+// limit, which cycles 59, 60, 61 per merged node.
+void CompactReadQueue(DriverContext& ctx);
+
+// The outcome of a sent request for the queue node it came from (none for a ring request):
+// an answer drops it, a time-out retries it or gives the station up.
+enum class Outcome { Answered, TimedOut };
+void SettleRequest(DriverContext& ctx, Outcome outcome);
+
+// The report of a lost answer: the event line with the time, the counters, the station's sleep
+// after SLEEP_COUNT time-outs in a row, the purge of the line.
+void ReportTimeout(DriverRecord& rec);
 
 }  // namespace zk

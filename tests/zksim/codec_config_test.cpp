@@ -122,6 +122,43 @@ TEST(ParameterScan, ReadsWhatTheStationsNeedFromTheDriversFile) {
     EXPECT_EQ(line.stations[1].phone, "0123456");
 }
 
+TEST(ParameterScan, ReadsTheShippedExampleFiles) {
+    struct Case {
+        const char* file;
+        std::vector<int> addresses;
+        std::vector<std::string> phones;
+        Bytes ringText;
+    };
+    const Case cases[] = {
+        {"minimal.par", {5}, {""}, ""},
+        {"channels.par", {5}, {"0123456789"}, ""},
+        {"incoming-call.par", {5, 6}, {"", ""}, "\r\nRING\r\n"},
+        {"modem-phones.par", {5, 6, 7, 8}, {"0123456789", "0223456789", "0223456789", "0323456789"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        zksim::LineDef line;
+        std::string error;
+        ASSERT_TRUE(zksim::ScanParameterFile(std::string(ZK_SOURCE_DIR) + "/examples/" + c.file, line, error)) << error;
+        ASSERT_EQ(line.stations.size(), c.addresses.size());
+        for (size_t i = 0; i < c.addresses.size(); ++i) {
+            EXPECT_EQ(line.stations[i].address, c.addresses[i]);
+            EXPECT_EQ(line.stations[i].phone, c.phones[i]);
+        }
+        EXPECT_EQ(line.ringText, c.ringText);
+        EXPECT_EQ(line.driverAddress, 1);
+        EXPECT_EQ(line.prefix, "");
+    }
+    zksim::LineDef line;
+    std::string error;
+    ASSERT_TRUE(zksim::ScanParameterFile(std::string(ZK_SOURCE_DIR) + "/examples/channels.par", line, error));
+    EXPECT_EQ(line.stations[0].qqItems.size(), 7u);
+    ASSERT_EQ(line.stations[0].blocks.size(), 1u);
+    EXPECT_EQ(line.stations[0].blocks[0].address, 512);
+    EXPECT_TRUE(line.stations[0].wholeBlockRead);
+    EXPECT_EQ(line.stations[0].memoryOut[1].address, 201);
+}
+
 TEST(ParameterScan, AFileWithoutStationsOrNotThereIsRefused) {
     zksim::LineDef line;
     std::string error;

@@ -1,18 +1,34 @@
 // zkhost: a host for the driver library, loaded by file name and used through its eighteen
-// exports only.
+// exports only. It starts one instance with a parameter file, carries out a script of channel
+// reads, writes and waits, and stops the instance.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/driver_api.h"
 #include "common/text.h"
+#include "zkhost/script.h"
 
 namespace {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: zkhost [--library PATH] [--name NAME] PARAMETER-FILE\n"
-                 "  Loads the driver, starts an instance with the parameter file and stops it.\n");
+                 "usage: zkhost [--library PATH] [--name NAME] [--script FILE] [-e COMMAND]... PARAMETER-FILE\n"
+                 "  Loads the driver, starts an instance with the parameter file, runs the script's\n"
+                 "  commands (from --script, then every -e in order) and stops the instance.\n"
+                 "  Commands (one per line, # starts a comment):\n"
+                 "    read CHANNEL TYPE               request the channel and print its value\n"
+                 "    get CHANNEL TYPE                print the value without a request\n"
+                 "    write CHANNEL TYPE VALUE        hand the driver a value\n"
+                 "    until CHANNEL TYPE VALUE SECS   request and read until the value is VALUE (fails after SECS)\n"
+                 "    watch SECS CHANNEL:TYPE...      request and print the channels once a second\n"
+                 "    wait SECS                       let the driver work\n"
+                 "    print TEXT                      print the text\n"
+                 "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n");
 }
 
 }  // namespace
@@ -21,10 +37,19 @@ int main(int argc, char** argv) {
     std::string library = zktool::DefaultLibraryPath();
     std::string name = "ZKHOST";
     std::string parFile;
+    std::vector<std::string> lines;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--library" && i + 1 < argc) library = argv[++i];
         else if (arg == "--name" && i + 1 < argc) name = argv[++i];
+        else if (arg == "--script" && i + 1 < argc) {
+            std::ifstream in(argv[++i]);
+            if (!in) {
+                std::fprintf(stderr, "zkhost: cannot read the script %s\n", argv[i]);
+                return 2;
+            }
+            for (std::string line; std::getline(in, line);) lines.push_back(line);
+        } else if (arg == "-e" && i + 1 < argc) lines.emplace_back(argv[++i]);
         else if (arg == "-h" || arg == "--help") {
             Usage();
             return 0;
@@ -36,6 +61,16 @@ int main(int argc, char** argv) {
     if (parFile.empty()) {
         Usage();
         return 2;
+    }
+    std::vector<zkhost::Command> script;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        std::string error;
+        zkhost::Command command;
+        if (!zkhost::ParseCommand(lines[i], command, error)) {
+            std::fprintf(stderr, "zkhost: script line %zu: %s\n", i + 1, error.c_str());
+            return 2;
+        }
+        if (command.Op != zkhost::OpKind::None) script.push_back(command);
     }
 
     zktool::DriverApi api;
@@ -58,7 +93,19 @@ int main(int argc, char** argv) {
     const uint32_t ok = api.Init(driver, static_cast<int32_t>(file.size()), file.c_str(), 0, text, 0, 0, 0, 0);
     std::printf("Init:     %s\n", ok ? "true" : "false");
     if (!ok) std::printf("text:     %s\n", zktool::FromCp1250(text).c_str());
+    std::fflush(stdout);
+
+    bool scriptOk = true;
+    if (ok) {
+        zkhost::Runner runner(api, driver);
+        for (const zkhost::Command& command : script) {
+            if (!runner.Run(command)) {
+                scriptOk = false;
+                break;
+            }
+        }
+    }
     api.Done(driver);
     api.DisposeDriver(driver);
-    return ok ? 0 : 1;
+    return ok && scriptOk ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/text.h"
 #include "zksim/zksim.h"
 
 namespace {
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
 
     std::printf("%s\n", sim.SlavePath().c_str());
     for (const auto& st : options.line.stations)
-        std::fprintf(stderr, "zksim: station %u \"%s\" phone %s\n", st.address, st.name.c_str(),
+        std::fprintf(stderr, "zksim: station %u \"%s\" phone %s\n", st.address, zktool::FromCp1250(st.name).c_str(),
                      st.phone.empty() ? "(any call)" : st.phone.c_str());
     if (!options.linkPath.empty()) std::fprintf(stderr, "zksim: link %s\n", options.linkPath.c_str());
     std::fflush(stdout);

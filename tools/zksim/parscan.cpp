@@ -165,6 +165,7 @@ void ReadMemoryDef(Scanner& in, std::string item, std::vector<MemoryEntry>& tabl
 }
 
 void SkipTo(Scanner& in, std::string item, const char* endWord) {
+    if (Upper(item) == "NONE") return;
     while (!item.empty() && Upper(item) != endWord) item = in.Next();
 }
 

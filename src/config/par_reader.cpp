@@ -1,0 +1,299 @@
+#include "config/par_reader.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "base/texts.h"
+#include "diag/log.h"
+
+namespace zk {
+
+namespace {
+
+constexpr char kCtrlZ = 26;
+
+bool IsSeparator(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+ParReader::ParReader(std::string_view bytes) : Text(bytes) {
+    const auto end = Text.find(kCtrlZ);
+    if (end != std::string_view::npos) Text = Text.substr(0, end);
+}
+
+// ---- Items --------------------------------------------------------------------------------
+
+Str255 ReadToken(ParReader& r) {
+    Str255 token;
+    bool started = false;
+    r.LastSeparator = 0;
+    while (r.Pos < r.Text.size()) {
+        const char c = r.Text[r.Pos++];
+        if (IsSeparator(c)) {
+            if (started) {
+                r.LastSeparator = c;
+                break;
+            }
+            continue;
+        }
+        token.append(c);  // beyond 255 characters the rest of the token is dropped
+        started = true;
+    }
+    return token;
+}
+
+void NextItem(DriverContext& ctx, ParReader& r) {
+    Str255 token;
+    for (;;) {
+        token = ReadToken(r);
+        if (token.view() == "$DIAGS") EnableLog(ctx);  // also inside a comment
+        if (token.empty()) break;                      // the end of the file, also inside a comment
+        bool skip = false;
+        if (token[0] == '{') {
+            r.InComment = true;
+            skip = true;
+        }
+        if (token[token.size() - 1] == '}') {
+            r.InComment = false;
+            skip = true;
+        }
+        if (!skip && !r.InComment) break;
+    }
+    r.RawItem = token;
+    r.Item.clear();
+    for (std::size_t i = 0; i < token.size() && i < 80; ++i) r.Item.append(Upper(token[i]));
+    WriteLog(ctx, "PARfile ITEM", r.Item);
+}
+
+bool ItemIs(const ParReader& r, std::string_view keyword) {
+    keyword = Cut(keyword, 80);
+    if (keyword.size() != r.Item.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i)
+        if (Upper(keyword[i]) != r.Item[i]) return false;
+    return true;
+}
+
+void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group) {
+    r.KeyLoaded.fill(false);
+    r.GroupMissing = false;
+    for (;;) {
+        NextItem(ctx, r);
+        if (ItemIs(r, group)) {
+            WriteLog(ctx, "SetGroupPos", std::string("ok ") += group);
+            return;
+        }
+        if (r.Item.empty()) break;
+    }
+    r.GroupMissing = true;
+    SetParError(ctx, std::string(text::kMissingGroup) += group);
+    WriteLog(ctx, "SetGroupPos", std::string("ERR! ") += group);
+}
+
+Str255 RestOfLine(ParReader& r) {
+    Str255 rest;
+    if (r.LastSeparator != ' ' && r.LastSeparator != '\t') return rest;  // the item ended its line
+    while (r.Pos < r.Text.size() && r.Text[r.Pos] != '\r' && r.Text[r.Pos] != '\n') rest.append(r.Text[r.Pos++]);
+    if (r.Pos < r.Text.size() && r.Text[r.Pos] == '\r') ++r.Pos;
+    if (r.Pos < r.Text.size() && r.Text[r.Pos] == '\n') ++r.Pos;
+    r.LastSeparator = '\n';
+    return rest;
+}
+
+// ---- Values ---------------------------------------------------------------------------------
+
+std::optional<std::int32_t> ParseInteger(std::string_view t) {
+    std::size_t i = 0;
+    int base = 10;
+    bool negative = false;
+    if (!t.empty() && t[0] == '$') {
+        base = 16, i = 1;
+    } else if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16, i = 2;
+    } else if (!t.empty() && (t[0] == 'x' || t[0] == 'X')) {
+        base = 16, i = 1;
+    } else if (!t.empty() && (t[0] == '+' || t[0] == '-')) {
+        negative = t[0] == '-';
+        i = 1;
+    }
+    if (i >= t.size()) return std::nullopt;
+    const std::int64_t limit = negative ? 2147483648LL : 2147483647LL;
+    std::int64_t value = 0;
+    for (; i < t.size(); ++i) {
+        const int d = base == 16 ? HexDigit(t[i]) : (IsDigit(t[i]) ? t[i] - '0' : -1);
+        if (d < 0) return std::nullopt;
+        value = value * base + d;
+        if (value > limit) return std::nullopt;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::optional<double> ParseReal(std::string_view t) {
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+    const std::size_t numberStart = (!t.empty() && t[0] == '+') ? 1 : 0;  // from_chars takes no "+"
+    std::size_t digits = 0;
+    while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && IsDigit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        while (i < t.size() && IsDigit(t[i])) ++i, ++expDigits;
+        if (expDigits == 0) return std::nullopt;
+    }
+    if (i != t.size()) return std::nullopt;
+    double value = 0.0;
+    const char* first = t.data() + numberStart;
+    const auto [end, ec] = std::from_chars(first, t.data() + t.size(), value, std::chars_format::general);
+    if (ec != std::errc() || end != t.data() + t.size() || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> ParseStringValue(std::string_view t) {
+    std::string out;
+    std::size_t i = 0;
+    while (i < t.size()) {
+        const char c = t[i];
+        if (c == '"') {
+            const auto close = t.find('"', i + 1);
+            if (close == std::string_view::npos) {
+                out.append(t.substr(i + 1));
+                break;
+            }
+            out.append(t.substr(i + 1, close - i - 1));
+            i = close + 1;
+        } else if (c == '$') {
+            if (i + 2 >= t.size()) return std::nullopt;
+            const auto code = ParseInteger(t.substr(i, 3));
+            if (!code) return std::nullopt;
+            out.push_back(static_cast<char>(*code & 0xFF));
+            i += 3;
+        } else {
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target) {
+    if (ItemIs(r, "FROM_GLOBAL") && ctx.DEF_ANALOG_IN_ADDR != 65535) {
+        target = ctx.DEF_ANALOG_IN_ADDR;
+        r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+        return true;
+    }
+    const auto v = ParseInteger(r.Item);
+    if (!v) return false;
+    target = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
+    r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    return true;
+}
+
+bool LoadLongWord(ParReader& r, int key, std::int32_t& target) {
+    const auto v = ParseInteger(r.Item);
+    if (!v) return false;
+    target = static_cast<std::int32_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
+    r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    return true;
+}
+
+bool LoadByte(ParReader& r, int key, std::uint8_t& target) {
+    const auto v = ParseInteger(r.Item);
+    if (!v) {
+        target = 0;
+        return false;
+    }
+    target = static_cast<std::uint8_t>(static_cast<std::uint32_t>(*v) & 0xFFu);
+    r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    return true;
+}
+
+bool LoadReal(ParReader& r, int key, double& target) {
+    const auto v = ParseReal(r.Item);
+    if (!v) {
+        target = kBadReal;
+        return false;
+    }
+    target = *v;
+    r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    return true;
+}
+
+std::optional<std::string> LoadStringValue(DriverContext& ctx, ParReader& r, int key) {
+    if (ItemIs(r, "NONE")) {
+        r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+        return std::string();
+    }
+    Str255 text(r.Item.view());
+    text += RestOfLine(r);
+    WriteLog(ctx, "LoadString", text);
+    auto value = ParseStringValue(text);
+    if (value) r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    return value;
+}
+
+bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target) {
+    WriteLog(ctx, "LoadSwitch", "in");
+    if (ItemIs(r, "ON")) {
+        target = true;
+    } else if (ItemIs(r, "OFF")) {
+        target = false;
+    } else {
+        return false;
+    }
+    r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    WriteLog(ctx, "LoadSwitchOK", r.Item);
+    return true;
+}
+
+// ---- The keyed-group pattern ----------------------------------------------------------------
+
+int FindKey(const ParReader& r, const KeyEntry* keys, int count) {
+    for (int i = 1; i <= count; ++i)
+        if (ItemIs(r, keys[i - 1].Name)) return i;
+    return 0;
+}
+
+void SetParError(DriverContext& ctx, std::string_view text) {
+    const std::size_t n = std::min<std::size_t>(text.size(), 80);
+    std::memcpy(ctx.ErrorText, text.data(), n);
+    ctx.ErrorText[n] = '\0';
+}
+
+void SetMissingEndError(DriverContext& ctx, std::string_view group) {
+    std::string s(text::kMissingEnd);
+    AppendCut(s, group, 52);
+    SetParError(ctx, s);
+}
+
+void SetBadKeyError(DriverContext& ctx, std::string_view key, std::string_view group) {
+    std::string s;
+    AppendCut(s, text::kBadKey, 50);
+    AppendCut(s, key, 50);
+    AppendCut(s, " / ", 53);
+    AppendCut(s, group, 78);
+    SetParError(ctx, s);
+}
+
+int FirstKeyNotLoaded(const ParReader& r, int count) {
+    for (int i = 1; i < count; ++i)
+        if (!r.KeyLoaded[static_cast<std::size_t>(i)]) return i;
+    return 0;
+}
+
+}  // namespace zk

@@ -1,0 +1,94 @@
+// The lexical layer of the parameter file: items, comments, group headers and the values of
+// the keys, read in one forward pass over the file's bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/shortstr.h"
+#include "host/records.h"
+
+namespace zk {
+
+inline constexpr int kMaxKeyIndex = 57;  // the largest key table ([STATION]) has 57 entries
+
+struct ParReader {
+    std::string_view Text;  // the file's bytes up to its first Ctrl-Z
+    std::size_t Pos = 0;
+    char LastSeparator = 0;  // the separator that ended the last token; 0 at the end of the file
+
+    ShortStr<80> Item;  // the current item in upper case (ASCII letters), its first 80 characters
+    Str255 RawItem;     // the current item as written
+    bool InComment = false;
+    std::array<bool, kMaxKeyIndex + 1> KeyLoaded{};
+    bool GroupMissing = false;
+
+    explicit ParReader(std::string_view bytes);
+    bool AtEnd() const { return Pos >= Text.size(); }
+};
+
+// One entry of a group's key table.
+struct KeyEntry {
+    std::string_view Name;
+};
+
+// ---- Items --------------------------------------------------------------------------------
+
+// The next run of non-separators (at most 255 kept), or empty at the end of the file.
+Str255 ReadToken(ParReader& r);
+// The next item outside comments into Item and RawItem; "$DIAGS" switches the log on.
+void NextItem(DriverContext& ctx, ParReader& r);
+// Item equals the keyword, ASCII letters compared without case, over the first 80 characters.
+bool ItemIs(const ParReader& r, std::string_view keyword);
+// Clears KeyLoaded and reads forward to the group header; sets GroupMissing and ErrorText when
+// the file ends first.
+void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group);
+// The rest of the current line after the separator that ended the current item (at most 255
+// characters, without the line end, which is skipped); empty when the item ended its line.
+Str255 RestOfLine(ParReader& r);
+
+// ---- Values ---------------------------------------------------------------------------------
+
+// An optionally signed decimal, or hexadecimal after "$", "x", "X", "0x" or "0X"; the value must
+// fit in a signed 32-bit integer.
+std::optional<std::int32_t> ParseInteger(std::string_view text);
+// An optionally signed decimal real with an optional fraction and exponent.
+std::optional<double> ParseReal(std::string_view text);
+// The string syntax: quoted parts taken literally, $hh character codes, everything else ignored.
+std::optional<std::string> ParseStringValue(std::string_view text);
+
+inline constexpr double kBadReal = -999999.9;  // what a real that does not parse stores
+
+bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target);
+bool LoadLongWord(ParReader& r, int key, std::int32_t& target);
+bool LoadByte(ParReader& r, int key, std::uint8_t& target);
+bool LoadReal(ParReader& r, int key, double& target);
+// NONE, or the string read from the value item and the rest of its line.
+std::optional<std::string> LoadStringValue(DriverContext& ctx, ParReader& r, int key);
+template <std::size_t N>
+bool LoadString(DriverContext& ctx, ParReader& r, int key, ShortStr<N>& target) {
+    auto value = LoadStringValue(ctx, r, key);
+    if (!value) return false;
+    target.assign(*value);
+    return true;
+}
+bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target);
+
+// ---- The keyed-group pattern ----------------------------------------------------------------
+
+// Index (1-based) of the first key of the table that the current item matches, or 0.
+int FindKey(const ParReader& r, const KeyEntry* keys, int count);
+// ErrorText := "Chybí END na konci skupiny " + group, cut to 52.
+void SetMissingEndError(DriverContext& ctx, std::string_view group);
+// ErrorText := "Chybná definice proměnné " + key (50) + " / " (53) + group (78).
+void SetBadKeyError(DriverContext& ctx, std::string_view key, std::string_view group);
+// Sets ErrorText, cut to 80 characters.
+void SetParError(DriverContext& ctx, std::string_view text);
+// The lowest index 1..count-1 (the last entry is END) whose KeyLoaded flag is false, or 0.
+int FirstKeyNotLoaded(const ParReader& r, int count);
+
+}  // namespace zk

