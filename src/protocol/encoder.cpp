@@ -54,27 +54,13 @@ Body MemoryWriteBody(const StationRecord& st, std::uint16_t entry) {
     if (st.NumMemoryOut == 0 || !IsMemoryEntry(entry)) return std::nullopt;
     const MemoryEntry& e = st.MemoryOut[entry];
     std::string b;
-    switch (e.Type) {
-        case 1:
-            b = "n";
-            PutWord(b, e.Address);
-            PutByte(b, 1);
-            PutByte(b, LimitedWhole(e.Value, 255.0));
-            break;
-        case 2:
-            b = "n";
-            PutWord(b, e.Address);
-            PutByte(b, 2);
-            PutWord(b, LimitedWhole(e.Value, 65535.0));
-            break;
-        case 3:
-            b = "n";
-            PutWord(b, e.Address);
-            PutByte(b, 3);
-            b += FloatToStationReal(e.Value).view();
-            break;
-        default: break;  // no body, the frame still goes out
-    }
+    if (e.Type < 1 || e.Type > 3) return b;  // no body, the frame still goes out
+    b = "n";
+    PutWord(b, e.Address);
+    PutByte(b, e.Type);
+    if (e.Type == 1) PutByte(b, LimitedWhole(e.Value, 255.0));
+    else if (e.Type == 2) PutWord(b, LimitedWhole(e.Value, 65535.0));
+    else b += FloatToStationReal(e.Value).view();
     return b;
 }
 
