@@ -19,7 +19,8 @@ struct LoadExample : zktest::ParLoad {
 };
 
 TEST(Examples, EveryExampleLoadsWithModemLimitsAboveThreeSeconds) {
-    for (const char* name : {"minimal.par", "modem-phones.par", "incoming-call.par", "channels.par"}) {
+    for (const char* name :
+         {"minimal.par", "modem-phones.par", "incoming-call.par", "channels.par", "demo/demo.par"}) {
         LoadExample p(name);
         ASSERT_TRUE(p.ok) << name << ": " << p.error();
         EXPECT_GE(p.ctx().StationCount, 1) << name;
