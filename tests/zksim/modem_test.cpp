@@ -246,5 +246,26 @@ TEST(Trace, RecordsBothDirectionsInHexWithTimes) {
     EXPECT_NE(trace.find(" +0."), std::string::npos);  // seconds since the start
 }
 
+TEST(Link, ReplacesAnOldLinkButNeverAFile) {
+    TempDir dir;
+    zksim::SimOptions o = FastOptions();
+    o.linkPath = dir.file("modem");
+    ASSERT_EQ(symlink("/dev/null", o.linkPath.c_str()), 0);  // left over from an earlier run
+    {
+        zksim::Simulator sim(o);
+        std::string error;
+        ASSERT_TRUE(sim.Start(error)) << error;
+        char target[256] = {};
+        ASSERT_GT(readlink(o.linkPath.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(std::string(target), sim.SlavePath());
+    }
+    WriteFile(o.linkPath, "precious");
+    zksim::Simulator sim(o);
+    std::string error;
+    EXPECT_FALSE(sim.Start(error));
+    EXPECT_NE(error.find("is not a symbolic link"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(o.linkPath), "precious");
+}
+
 }  // namespace
 }  // namespace zktest

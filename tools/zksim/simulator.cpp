@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -640,7 +641,16 @@ bool Simulator::Start(std::string& error) {
         return false;
     }
     if (!m.options.linkPath.empty()) {
-        unlink(m.options.linkPath.c_str());
+        // An old link (of an earlier run) is replaced; anything else at that path is kept.
+        struct stat old {};
+        if (lstat(m.options.linkPath.c_str(), &old) == 0) {
+            if (!S_ISLNK(old.st_mode)) {
+                error = "cannot make the link " + m.options.linkPath + ": it exists and is not a symbolic link";
+                Stop();
+                return false;
+            }
+            unlink(m.options.linkPath.c_str());
+        }
         if (symlink(m.slavePath.c_str(), m.options.linkPath.c_str()) != 0) {
             error = "cannot make the link " + m.options.linkPath + ": " + std::strerror(errno);
             Stop();
