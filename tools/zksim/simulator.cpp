@@ -484,6 +484,7 @@ struct Simulator::Impl {
             }
             if (fault.silence) {
                 trace.Note("fault: no answer");
+                ++status.silenced;
                 return;
             }
             if (fault.wrongAddress >= 0) {

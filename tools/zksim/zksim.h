@@ -83,6 +83,7 @@ struct SimStatus {
     uint64_t commands = 0;      // AT command lines taken
     uint64_t requests = 0;      // request frames taken (checked, for a known station)
     uint64_t answers = 0;       // answers sent (faulty ones included)
+    uint64_t silenced = 0;      // requests left without an answer by a silence fault
     uint64_t badFrames = 0;     // frames with a wrong check byte
     uint64_t acknowledgements = 0;  // report acknowledgements received from the driver
     uint64_t ringsSent = 0;
