@@ -280,7 +280,7 @@ TEST_F(HistoryEndToEnd, AReadOutAcrossTheRingsEndIsBrowsedAndSavedToTheFile) {
     // A read lost to an answer time-out (dropped at once: a station behind a telephone number
     // gets one attempt by default) must not let the read-out finish: the station would be told
     // that records were read which never arrived.
-    const Batch more{10, 50, 0x0102, 86400 * 400, 30, 100.0f};
+    const Batch more{10, 100, 0x0102, 86400 * 400, 30, 100.0f};  // six reads
     more.Append(sim);
     zksim::Fault slow;
     slow.station = kStation;
@@ -300,7 +300,7 @@ TEST_F(HistoryEndToEnd, AReadOutAcrossTheRingsEndIsBrowsedAndSavedToTheFile) {
     // the next read-out reads them all
     host.StartReadOut();
     ASSERT_TRUE(host.WaitForState(255));
-    EXPECT_EQ(UserPos(sim), 60u);
+    EXPECT_EQ(UserPos(sim), 110u);
 
     host.Dispose();
     std::string expected(500000, '\0');
