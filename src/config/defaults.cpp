@@ -114,6 +114,7 @@ void ResetContext(DriverContext& ctx) {
     ctx.HdbReadTime = 0.0;
     ctx.HdbReadTimeout = 600.0;
     ctx.HdbUserPos = 0;
+    ctx.HdbAwaited.clear();
     ctx.HdbFlag = false;
     std::memset(ctx.HdbDate, 0, sizeof ctx.HdbDate);
 

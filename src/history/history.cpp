@@ -8,8 +8,10 @@
 // The read-out: the position query (queued by the host's channel) answers with the station's
 // capacity, item 13, Top (the next record the station fills) and UserPos (the first record
 // not yet read for the archive); the records UserPos..Top-1 are read along the ring in reads
-// of at most 192 bytes; when none is left, Top is written back as the archive's new UserPos,
-// and only the station's confirmation makes Top the context's read position.
+// of at most 192 bytes; when none is left and every one of them brought its data, Top is
+// written back as the archive's new UserPos, and only the station's confirmation makes Top the
+// context's read position. A read that left the queue without its data (given up after answer
+// time-outs) ends the read-out as its time-out does, without the write-back.
 #include "history/history.h"
 
 #include <algorithm>
@@ -65,8 +67,24 @@ void QueueSegment(DriverContext& ctx, std::uint8_t station, std::uint32_t first,
         const char countByte = static_cast<char>(count);
         AppendRequest(ctx.ReadQueue, station, static_cast<std::int32_t>(d >> 16), static_cast<std::uint16_t>(d & 0xFFFF),
                       std::string_view(&countByte, 1), nullptr);
+        ctx.HdbAwaited[d] = count;
         d += count;
     }
+}
+
+// Ends a read-out that cannot complete: what has arrived stays, the station's read position is
+// not written, the queues and the line are cleared.
+void AbandonReadOut(DriverContext& ctx) {
+    ctx.HdbReadState = kHdbTimedOut;
+    ctx.PendingEventText.assign(text::kHdbTimeout);
+    ctx.HdbAwaited.clear();
+    EmptyQueue(ctx.ReadQueue);
+    EmptyQueue(ctx.WriteQueue);
+    PurgeLine(ctx.Line);
+    ctx.PrefixWindow.clear();
+    ctx.RxFrame.clear();
+    ctx.TxState = 0;
+    ctx.LastTxMessage.clear();
 }
 
 bool SaveStation(DriverContext& ctx, int station) {
@@ -161,6 +179,7 @@ void QueueHistoryReads(DriverContext& ctx, int station, std::int32_t from, std::
     if (!IsRingPosition(from) || to < 0 || to > static_cast<std::int32_t>(kHdbRecords)) return;
     const auto st = static_cast<std::uint8_t>(station);
     constexpr auto kRecord = static_cast<std::uint32_t>(kHdbRecordSize);
+    ctx.HdbAwaited.clear();
     const std::uint32_t first = kHdbAreaStart + kRecord * static_cast<std::uint32_t>(from);
     const std::uint32_t stop = kHdbAreaStart + kRecord * static_cast<std::uint32_t>(to);  // one past
     if (to < from) {
@@ -220,6 +239,8 @@ void HistoryDataAnswer(DriverContext& ctx, int station, std::uint8_t kind, std::
     const std::size_t offset = static_cast<std::size_t>(kind - kHdbFirstKind) * 65536 + address;
     if (offset < kHdbBytes && data && count > 0) std::memcpy(s->Hdb.get() + offset, data, std::min(count, kHdbBytes - offset));
     ctx.HdbFlag = false;
+    const auto awaited = ctx.HdbAwaited.find(static_cast<std::uint32_t>(kind) << 16 | address);
+    if (awaited != ctx.HdbAwaited.end() && data && count >= awaited->second) ctx.HdbAwaited.erase(awaited);
 }
 
 void HistoryWriteBackItem(DriverContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a, Str255& eventText) {
@@ -234,7 +255,16 @@ void HistoryWriteBackItem(DriverContext& ctx, std::uint8_t d, std::uint8_t b, st
 void HistoryTick(DriverContext& ctx, double elapsedSeconds) {
     if (ctx.HdbReadState != kHdbReading) return;
     ctx.HdbReadTime += elapsedSeconds;
-    if (!HasKindInRange(ctx.ReadQueue, kHdbFirstKind, kHdbLastKind)) {
+    const bool readsLeft = HasKindInRange(ctx.ReadQueue, kHdbFirstKind, kHdbLastKind);
+    if (!readsLeft && !ctx.HdbAwaited.empty()) {
+        // A read left the queue without its data (given up after answer time-outs): the
+        // station must not be told that its records were read. The read-out ends as on its
+        // time-out, and the next one starts from the same position.
+        WriteLog(ctx, "HDB", "history reads lost: " + std::to_string(ctx.HdbAwaited.size()));
+        AbandonReadOut(ctx);
+        return;
+    }
+    if (!readsLeft) {
         // Every record has been read: the station's read position of the archive moves on to
         // Top. The context follows when the station confirms the write.
         ctx.HdbReadState = kHdbWriteBack;
@@ -250,17 +280,7 @@ void HistoryTick(DriverContext& ctx, double elapsedSeconds) {
         }
         return;  // a complete read-out is not abandoned by a time-out in the same tick
     }
-    if (ctx.HdbReadTime > ctx.HdbReadTimeout) {
-        ctx.HdbReadState = kHdbTimedOut;
-        ctx.PendingEventText.assign(text::kHdbTimeout);
-        EmptyQueue(ctx.ReadQueue);
-        EmptyQueue(ctx.WriteQueue);
-        PurgeLine(ctx.Line);
-        ctx.PrefixWindow.clear();
-        ctx.RxFrame.clear();
-        ctx.TxState = 0;
-        ctx.LastTxMessage.clear();
-    }
+    if (ctx.HdbReadTime > ctx.HdbReadTimeout) AbandonReadOut(ctx);
 }
 
 }  // namespace zk

@@ -55,8 +55,8 @@ void HistoryDataAnswer(DriverContext& ctx, int station, std::uint8_t kind, std::
                        const std::uint8_t* data, std::size_t count);
 // The write-back confirmation check for one item (d, b, a) of a stored QQ write request.
 void HistoryWriteBackItem(DriverContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a, Str255& eventText);
-// The worker's tick: completion (no history read left → queue the write-back) and the
-// read-out's time-out. Its event text goes to PendingEventText.
+// The worker's tick: completion (no history read left → queue the write-back; a read that
+// left without its data → end as on the time-out) and the read-out's time-out. Its event text goes to PendingEventText.
 void HistoryTick(DriverContext& ctx, double elapsedSeconds);
 
 // ---- Helpers for the browse and save channels --------------------------------------------

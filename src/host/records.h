@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -252,6 +253,9 @@ struct DriverContext {
     std::uint16_t HdbUserPos = 0;
     std::atomic<bool> HdbFlag{false};
     std::uint16_t HdbDate[6] = {};  // day, month, year, hour, minute, second
+    // The history reads of the read-out whose data have not arrived yet: station address →
+    // byte count. A read that leaves the queue without its data leaves its entry here.
+    std::map<std::uint32_t, std::uint32_t> HdbAwaited;
 
     // Worker timing (milliseconds; LastPassTime is a date-time value).
     std::atomic<double> IntervalSum{0.0};

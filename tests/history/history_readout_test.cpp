@@ -446,3 +446,41 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
     PositionAnswer(1, 0, 30, 30);
     EXPECT_EQ(ctx.HdbReadState, 255);
 }
+
+// A read given up after answer time-outs leaves the queue without its data. The read-out must
+// not complete: writing Top back would tell the station that records were read which never
+// arrived. It ends as on its time-out; the next read-out reads everything from the same
+// position, and a read answered twice (sent again after a late answer) does no harm.
+TEST_F(Readout, AReadLostOnTheLineEndsTheReadoutWithoutAWriteBack) {
+    auto serve = [&](int skipped, int twice) {
+        int n = 0;
+        while (ctx.ReadQueue.Head && ctx.HdbReadState == 2) {
+            const RequestNode& r = *ctx.ReadQueue.Head;
+            const std::vector<std::uint8_t> answer(r.Data.byte(0), 0x5A);
+            for (int k = 0; k < (n == twice ? 2 : n == skipped ? 0 : 1); ++k)
+                HistoryDataAnswer(ctx, r.Station, static_cast<std::uint8_t>(r.Kind), r.Word, answer.data(),
+                                  answer.size());
+            RemoveRequest(ctx.ReadQueue, ctx.ReadQueue.Head);
+            HistoryTick(ctx, 0.1);
+            ++n;
+        }
+        return n;
+    };
+    ctx.HdbReadState = 5;
+    PositionAnswer(1, 0, 300, 100);  // 2000 bytes: ten reads of 192 bytes and one of 80
+    ASSERT_EQ(ctx.HdbReadState, 2);
+    EXPECT_EQ(serve(1, -1), 11);
+    EXPECT_EQ(ctx.HdbReadState, 9);
+    EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: přerušeno čtení - timeout"_cp);
+    EXPECT_EQ(ctx.WriteQueue.Count, 0u);
+    EXPECT_EQ(ctx.HdbWritePos, 100);
+
+    ctx.PendingEventText.clear();
+    ctx.HdbReadState = 5;
+    PositionAnswer(1, 0, 300, 100);
+    ASSERT_EQ(ctx.HdbReadState, 2);
+    EXPECT_EQ(serve(-1, 3), 11);
+    EXPECT_EQ(ctx.HdbReadState, 8);
+    ASSERT_EQ(ctx.WriteQueue.Count, 1u);
+    EXPECT_EQ(ctx.WriteQueue.Head->Data.view(), std::string_view("\xBA\x01\x07\x2C\x01\x00\x00", 7));
+}

@@ -191,6 +191,40 @@ bool CompileSet(Words& in, bool add, SimCommand& out) {
     return in.Fail("unknown station value \"" + what + "\"");
 }
 
+// history S append COUNT SECONDS STEP VALUE [WORD] | top N | user U N
+bool CompileHistory(Words& in, SimCommand& out) {
+    long station = 0;
+    std::string what;
+    if (!in.Long(station, 0, 255) || !in.Word(what)) return false;
+    const auto s = static_cast<uint8_t>(station);
+    if (what == "append") {
+        long count = 0, seconds = 0, step = 0, word = 0;
+        double value = 0;
+        if (!in.Long(count, 1, 1000000) || !in.Long(seconds, 0, 0xFFFFFFFFL) || !in.Long(step, 0, 0xFFFFFFFFL) ||
+            !in.Double(value))
+            return false;
+        if (in.More() && !in.Long(word, 0, 0xFFFF)) return false;
+        out = [s, count, seconds, step, value, word](Simulator& sim) {
+            sim.AppendHistory(s, static_cast<uint16_t>(word), static_cast<uint32_t>(seconds), static_cast<float>(value),
+                              static_cast<uint32_t>(count), static_cast<uint32_t>(step));
+        };
+        return true;
+    }
+    long n = 0;
+    if (what == "top") {
+        if (!in.Long(n, 0, 0xFFFFFFFFL)) return false;
+        out = [s, n](Simulator& sim) { sim.SetHistoryTop(s, static_cast<uint32_t>(n)); };
+        return true;
+    }
+    if (what == "user") {
+        long user = 0;
+        if (!in.Long(user, 1, kHistoryUsers) || !in.Long(n, 0, 0xFFFFFFFFL)) return false;
+        out = [s, user, n](Simulator& sim) { sim.SetHistoryUserPos(s, static_cast<int>(user), static_cast<uint32_t>(n)); };
+        return true;
+    }
+    return in.Fail("history takes append, top or user");
+}
+
 bool CompileFault(Words& in, SimCommand& out) {
     Fault f;
     bool any = false;
@@ -244,6 +278,8 @@ bool Compile(Words& in, SimCommand& out) {
     if (!in.Word(verb)) return false;
     if (verb == "set" || verb == "add") {
         if (!CompileSet(in, verb == "add", out)) return false;
+    } else if (verb == "history") {
+        if (!CompileHistory(in, out)) return false;
     } else if (verb == "number") {
         std::string number, how = "connect";
         if (!in.Word(number)) return false;

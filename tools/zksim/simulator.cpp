@@ -485,6 +485,7 @@ struct Simulator::Impl {
             }
             if (fault.silence) {
                 trace.Note("fault: no answer");
+                ++status.silenced;
                 return;
             }
             if (fault.wrongAddress >= 0) {
@@ -845,6 +846,39 @@ bool Simulator::SetSampleRow(uint8_t station, int table, int row, const std::arr
 bool Simulator::SetHistoryRecord(uint8_t station, uint32_t record, uint16_t word, uint32_t seconds, float value) {
     ZK_STATION(station);
     return st->SetHistoryRecord(record, word, seconds, value);
+}
+
+bool Simulator::AppendHistory(uint8_t station, uint16_t word, uint32_t seconds, float value, uint32_t count,
+                              uint32_t step) {
+    ZK_STATION(station);
+    for (uint32_t k = 0; k < count; ++k)
+        st->AppendHistory(word, seconds + k * step, value + static_cast<float>(k));
+    return true;
+}
+
+bool Simulator::SetHistoryTop(uint8_t station, uint32_t top) {
+    ZK_STATION(station);
+    st->SetHistoryTop(top);
+    return true;
+}
+
+bool Simulator::HistoryTop(uint8_t station, uint32_t& top) const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    const StationImage* st = impl_->Find(station);
+    if (!st) return false;
+    top = st->HistoryTop();
+    return true;
+}
+
+bool Simulator::SetHistoryUserPos(uint8_t station, int user, uint32_t pos) {
+    ZK_STATION(station);
+    return st->SetHistoryUserPos(user, pos);
+}
+
+bool Simulator::HistoryUserPos(uint8_t station, int user, uint32_t& pos) const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    const StationImage* st = impl_->Find(station);
+    return st && st->HistoryUserPos(user, pos);
 }
 
 bool Simulator::SetHistoryReader(uint8_t station, HistoryReader reader) {

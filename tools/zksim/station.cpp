@@ -59,6 +59,11 @@ StationImage::StationImage(StationDef d) : def(std::move(d)) {
         for (int k = 0; k < chunks; ++k)
             qq[QqKey(item.d, item.b, static_cast<uint8_t>(item.a + k))] = {0, 0, 0, 0};
     }
+    // The history ring's items: 50 000 records, empty (Top and every UserPos at record 0).
+    qq[QqKey(0, 0, 1)] = EncodeLong(1);
+    qq[QqKey(kHistoryGroup, 1, kHistoryItem13)] = {0, 0, 0, 0};
+    qq[QqKey(kHistoryGroup, 1, kHistoryTopItem)] = {0, 0, 0, 0};
+    for (int user = 1; user <= kHistoryUsers; ++user) qq[QqKey(kHistoryGroup, 1, HistoryUserItem(user))] = {0, 0, 0, 0};
     for (auto& table : samples) table.assign(kSampleRows * kSampleRowBytes, 0);
 }
 
@@ -144,6 +149,33 @@ bool StationImage::SetHistoryRecord(uint32_t record, uint16_t word, uint32_t sec
     std::memcpy(p + 2, EncodeLong(seconds).data(), 4);
     std::memcpy(p + 6, EncodeSingle(value).data(), 4);
     return true;
+}
+
+uint32_t StationImage::HistoryTop() const {
+    const auto it = qq.find(QqKey(kHistoryGroup, 1, kHistoryTopItem));
+    return it == qq.end() ? 0 : DecodeLong(it->second.data());
+}
+
+void StationImage::SetHistoryTop(uint32_t top) { qq[QqKey(kHistoryGroup, 1, kHistoryTopItem)] = EncodeLong(top); }
+
+bool StationImage::HistoryUserPos(int user, uint32_t& pos) const {
+    if (user < 1 || user > kHistoryUsers) return false;
+    const auto it = qq.find(QqKey(kHistoryGroup, 1, HistoryUserItem(user)));
+    pos = it == qq.end() ? 0 : DecodeLong(it->second.data());
+    return true;
+}
+
+bool StationImage::SetHistoryUserPos(int user, uint32_t pos) {
+    if (user < 1 || user > kHistoryUsers) return false;
+    qq[QqKey(kHistoryGroup, 1, HistoryUserItem(user))] = EncodeLong(pos);
+    return true;
+}
+
+void StationImage::AppendHistory(uint16_t word, uint32_t seconds, float value) {
+    uint32_t record = HistoryTop();
+    if (record >= kHistoryRecords) record = 0;
+    SetHistoryRecord(record, word, seconds, value);
+    SetHistoryTop((record + 1) % kHistoryRecords);
 }
 
 void StationImage::ReadExtended(uint32_t address, uint8_t* out, size_t count) {

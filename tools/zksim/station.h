@@ -29,6 +29,15 @@ using HistoryReader = std::function<void(uint32_t address, uint8_t* out, size_t 
 // The value a QQ item gives when the station does not hold it: the invalid marker.
 constexpr std::array<uint8_t, 4> kQqInvalid = {0xBE, 0xBE, 0xBE, 0xBE};
 
+// The history items every station holds (QQ addresses d/b/a): the capacity code 0/0/1 (1: the
+// ring of 50 000 records), the item 186/1/13, Top 186/1/14 (the record the station fills
+// next) and UserPos 186/1/(n + 4) of user n = 1..8 (the first record user n has not read).
+constexpr uint8_t kHistoryGroup = 0xBA;
+constexpr uint8_t kHistoryItem13 = 13;
+constexpr uint8_t kHistoryTopItem = 14;
+constexpr int kHistoryUsers = 8;
+constexpr uint8_t HistoryUserItem(int user) { return static_cast<uint8_t>(user + 4); }
+
 struct StationImage {
     StationDef def;
     std::array<bool, 96> binaryIn{};
@@ -59,6 +68,15 @@ struct StationImage {
                       const std::array<double, 8>& values);
     // One record of the history image.
     bool SetHistoryRecord(uint32_t record, uint16_t word, uint32_t seconds, float value);
+    // The station samples: the record goes to Top, and Top moves on along the ring (after
+    // record 49 999 comes record 0). A Top outside the ring (or invalid) counts as 0.
+    void AppendHistory(uint16_t word, uint32_t seconds, float value);
+    // Top and UserPos of user 1..8 as 32-bit numbers (their QQ items, least significant byte
+    // first); false when the user is out of range.
+    uint32_t HistoryTop() const;
+    void SetHistoryTop(uint32_t top);
+    bool HistoryUserPos(int user, uint32_t& pos) const;
+    bool SetHistoryUserPos(int user, uint32_t pos);
     // Reads `count` bytes of the 24-bit "QN" space.
     void ReadExtended(uint32_t address, uint8_t* out, size_t count);
 };

@@ -83,6 +83,7 @@ struct SimStatus {
     uint64_t commands = 0;      // AT command lines taken
     uint64_t requests = 0;      // request frames taken (checked, for a known station)
     uint64_t answers = 0;       // answers sent (faulty ones included)
+    uint64_t silenced = 0;      // requests left without an answer by a silence fault
     uint64_t badFrames = 0;     // frames with a wrong check byte
     uint64_t acknowledgements = 0;  // report acknowledgements received from the driver
     uint64_t ringsSent = 0;
@@ -139,6 +140,17 @@ public:
     bool SetSampleRow(uint8_t station, int table, int row, const std::array<int, 6>& dateTime, uint8_t state,
                       const std::array<double, 8>& values);
     bool SetHistoryRecord(uint8_t station, uint32_t record, uint16_t word, uint32_t seconds, float value);
+    // The history ring (every station keeps one; see docs/simulator.md). AppendHistory: the
+    // station samples `count` records at Top (time stamps seconds, seconds + step, ..., values
+    // value, value + 1, ..., all with `word`), and Top moves on along the ring. Top and the
+    // UserPos of user 1..8 are the QQ items 186/1/14 and 186/1/(user + 4); the driver's
+    // write-back changes UserPos.
+    bool AppendHistory(uint8_t station, uint16_t word, uint32_t seconds, float value, uint32_t count = 1,
+                       uint32_t step = 60);
+    bool SetHistoryTop(uint8_t station, uint32_t top);
+    bool HistoryTop(uint8_t station, uint32_t& top) const;
+    bool SetHistoryUserPos(uint8_t station, int user, uint32_t pos);
+    bool HistoryUserPos(uint8_t station, int user, uint32_t& pos) const;
     // Replaces the station's history image as the source of "QN" reads at F00000..F7FFFF. The
     // reader runs on the simulator's thread with the simulator's lock held: it must not call
     // back into the Simulator.
