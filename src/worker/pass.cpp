@@ -1,5 +1,7 @@
 #include "worker/pass.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <string>
 #include <utility>
@@ -153,6 +155,12 @@ void RunPassSteps(DriverRecord& rec) {
         if (ctx.Modem.ModemInitRequest.exchange(false)) {
             ShowEvent(rec, text::kModemInitStart);
             QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
+            // A dial the host asked for before this first pass waits behind the initialisation:
+            // sent after the dial, the initialisation would go out on the connected line, fail
+            // and end the connection. A command already under way keeps its place.
+            ModemRecord& m = ctx.Modem;
+            if (m.CommandQueue.size() > 1 && m.ModemState == 0 && m.PendingText.empty())
+                std::rotate(m.CommandQueue.begin(), m.CommandQueue.end() - 1, m.CommandQueue.end());
         }
         ModemStep(rec);
     }

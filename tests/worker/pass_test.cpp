@@ -131,6 +131,25 @@ TEST_F(Pass, TheModemIsInitialisedAtTheFirstPassWithThePortOpen) {
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"Inicializace AT-modemu...", "MODEM - ATX3\r"}));
 }
 
+TEST_F(Pass, ADialAskedForBeforeTheFirstPassWaitsBehindTheInitialisation) {
+    ctx->Modem.ModemInitRequest = true;
+    QueueDial(ctx->Modem, "123");  // the host's connect channel, written right after Init
+    ctx->Line.Active = true;
+    RunPassSteps(*rec);
+    ASSERT_EQ(ctx->Modem.CommandQueue.size(), 2u);
+    EXPECT_EQ(ctx->Modem.CommandQueue[0].Kind, ModemInit);
+    EXPECT_EQ(ctx->Modem.CommandQueue[1].Kind, ModemDial);
+    EXPECT_EQ(ctx->Modem.ModemState, 1);
+
+    // A later initialisation (channel 60293) never pushes aside a command under way.
+    ctx->Modem.ModemInitRequest = true;
+    RunPassSteps(*rec);
+    ASSERT_EQ(ctx->Modem.CommandQueue.size(), 3u);
+    EXPECT_EQ(ctx->Modem.CommandQueue[0].Kind, ModemInit);
+    EXPECT_EQ(ctx->Modem.CommandQueue[1].Kind, ModemDial);
+    EXPECT_EQ(ctx->Modem.CommandQueue[2].Kind, ModemInit);
+}
+
 TEST_F(Pass, AShowStoredByAnotherStepIsNotLost) {
     ctx->PendingEventText.assign("left by the decoder");
     ShowEvent(*rec, "next");
