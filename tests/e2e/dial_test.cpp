@@ -87,9 +87,12 @@ TEST(DialledStations, ReadAndWriteEveryKindOfPointThroughOneConnectionAndHangUp)
     E2E_WAIT(s, sim.Qq(5, 0, 20, 0, qq) && qq == zke2e::LittleEndian(0x1234));
     {
         const std::vector<zksim::Bytes> requests = sim.Requests();
-        ASSERT_GE(requests.size(), 2u);
-        EXPECT_TRUE(zke2e::Body(requests[0]).starts_with("QQ")) << "the write leaves first";
-        EXPECT_TRUE(zke2e::Body(requests[1]).starts_with("Qq"));
+        auto first = [&](std::string_view head) {
+            for (std::size_t i = 0; i < requests.size(); ++i)
+                if (zke2e::Body(requests[i]).starts_with(head)) return i;
+            return requests.size();
+        };
+        EXPECT_LT(first("QQ"), first("Qq")) << "the write leaves first";
     }
 
     // Binary inputs.

@@ -35,6 +35,8 @@ TEST(BadLine, SpoiltAnswersAndALostCarrierLeaveTheDriverWorking) {
     Config config;
     config.prefix = "$FF$FF";
     config.stations = kOneStation;
+    // Room for a slow pass: an answer that is merely late must not pass for a lost one here.
+    config.global = "ANSWER_TIME 2 SILENCE_WAIT 20 NUM_MORVEL_ERROR 20";
     Session s(config);
     zksim::Simulator& sim = s.sim();
     std::string error;
