@@ -1,5 +1,7 @@
 #include "e2e/session.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -63,6 +65,16 @@ T ValueOf(const ZkHostValue& v) {
 }
 
 }  // namespace
+
+WorkingDirectory::WorkingDirectory(const std::string& directory) {
+    char buffer[4096];
+    if (::getcwd(buffer, sizeof buffer)) previous_ = buffer;
+    EXPECT_EQ(::chdir(directory.c_str()), 0) << directory;
+}
+
+WorkingDirectory::~WorkingDirectory() {
+    if (!previous_.empty() && ::chdir(previous_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << previous_;
+}
 
 zksim::SimOptions FastModem() {
     zksim::SimOptions o;

@@ -81,6 +81,19 @@ bool WaitUntil(const std::function<bool()>& ready, double seconds = 90.0);
 // that hangs is left behind (its thread detached): the test fails and the process ends anyway.
 bool ReturnsWithin(std::function<void()> call, double seconds);
 
+// Makes `directory` the working directory for its lifetime: the driver writes its log to the
+// working directory until the parameter file names another one.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const std::string& directory);
+    ~WorkingDirectory();
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+    std::string previous_;
+};
+
 class Session {
 public:
     // Starts zksim with the stations of the parameter file (as `adjust` leaves them) and writes
@@ -126,6 +139,7 @@ public:
 
 private:
     zktest::TempDir dir_;
+    WorkingDirectory cwd_{dir_.path()};
     std::unique_ptr<zksim::Simulator> sim_;
     std::string par_, parPath_, logPath_, tracePath_;
     void* driver_ = nullptr;

@@ -116,6 +116,7 @@ TEST(Shutdown, ReturnsAtOnceDuringAStalledWrite) {
         StalledLine line;
         ASSERT_FALSE(line.path().empty());
         zktest::TempDir dir;
+        zke2e::WorkingDirectory cwd(dir.path());
         const std::string log = dir.file("driver.log");
         const std::string par = dir.file("stalled.par");
         Config config;
