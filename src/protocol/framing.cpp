@@ -40,6 +40,16 @@ void Restart(DriverContext& ctx) {
 bool ReceiveDATA(DriverContext& ctx) {
     LinePort& line = ctx.Line;
 
+    // A modem reply ended by the first prefix byte took that byte from the line: the message
+    // that follows starts with it, so the search goes on from there.
+    if (ctx.Modem.TerminatorTaken) {
+        ctx.Modem.TerminatorTaken = false;
+        if (!ctx.PREFIX.empty()) {
+            ctx.PrefixWindow.assign(ctx.PREFIX.view().substr(0, 1));
+            ctx.RxFrame.clear();
+        }
+    }
+
     // 1. Searching for the prefix.
     if (!(ctx.PrefixWindow == ctx.PREFIX)) {
         std::uint8_t b = 0;

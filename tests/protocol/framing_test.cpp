@@ -64,6 +64,23 @@ TEST_F(Framing, PrefixIsFoundOneBytePerCallThenTheHeaderAndTheBody) {
     EXPECT_TRUE(ctx.Line.Rx.empty());
 }
 
+TEST_F(Framing, AMessageWhoseFirstPrefixByteEndedAModemReplyStartsWithThatByte) {
+    // The modem's reply to the answer command ended at the first FF of a station's report.
+    ctx.PREFIX.assign(B({0xFF, 0xFF}));
+    ctx.Modem.TerminatorTaken = true;
+    const std::string frame = B({0x01, 0x03, 0x79, 0xAA, 0xD1});
+    Arrive(B({0xFF}) + frame);
+    const std::vector<bool> results = Drain();
+    EXPECT_EQ(std::count(results.begin(), results.end(), true), 1);
+    EXPECT_EQ(Frames(), std::vector<std::string>{Hex(frame)});
+    EXPECT_FALSE(ctx.Modem.TerminatorTaken);
+
+    // Taken once only: the next message needs its whole prefix again.
+    Arrive(B({0xFF}) + frame);
+    Drain();
+    EXPECT_EQ(Frames().size(), 1u);
+}
+
 TEST_F(Framing, WithoutPrefixTheFirstCallReadsTheHeader) {
     Arrive(B({0x01, 0x03}));
     EXPECT_FALSE(ReceiveDATA(ctx));
