@@ -159,29 +159,9 @@ TEST(DialledStations, ReadAndWriteEveryKindOfPointThroughOneConnectionAndHangUp)
 }
 
 // Stations that zksim does not connect: 999 rings out without an answer, 777 is busy.
-const char* const kThreeNumbers =
-    "[STATION] ADDRESS 5 RETRANSLATION 5\r\n"
-    "NAME \" Kotelna\"\r\n"
-    "NUM_BINAR_IN 16 NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
-    "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
-    "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n"
-    "PHONE 123\r\n"
-    "QQ READ 2001 0 16 0 LONGINT\r\n"
-    "ORIGINAL_CHANNELS\r\nEND\r\n"
-    "[STATION] ADDRESS 6 RETRANSLATION 6\r\n"
-    "NAME \" Senik\"\r\n"
-    "NUM_BINAR_IN 8 NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
-    "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
-    "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n"
-    "PHONE 999\r\n"
-    "ORIGINAL_CHANNELS\r\nEND\r\n"
-    "[STATION] ADDRESS 7 RETRANSLATION 7\r\n"
-    "NAME \" Mlyn\"\r\n"
-    "NUM_BINAR_IN 8 NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
-    "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
-    "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n"
-    "PHONE 777\r\n"
-    "ORIGINAL_CHANNELS\r\nEND\r\n";
+const std::string kThreeNumbers =
+    zke2e::BinaryStation(5, "Kotelna", 16, "PHONE 123\r\nQQ READ 2001 0 16 0 LONGINT\r\n") +
+    zke2e::BinaryStation(6, "Senik", 8, "PHONE 999\r\n") + zke2e::BinaryStation(7, "Mlyn", 8, "PHONE 777\r\n");
 
 TEST(DialledStations, FailedDialsLostAnswersRetriesAndSleep) {
     Config config;
@@ -261,15 +241,7 @@ TEST(DialledStations, FailedDialsLostAnswersRetriesAndSleep) {
 
 TEST(DialledStations, AWriteStaysFirstAfterItsTriesWithStayInQueue) {
     Config config;
-    config.stations =
-        "[STATION] ADDRESS 5 RETRANSLATION 5\r\n"
-        "NAME \" Kotelna\"\r\n"
-        "NUM_BINAR_IN 16 NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
-        "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
-        "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n"
-        "PHONE 123\r\n"
-        "QQ WRITE 2002 0 20 0 WORD\r\n"
-        "ORIGINAL_CHANNELS\r\nEND\r\n";
+    config.stations = zke2e::BinaryStation(5, "Kotelna", 16, "PHONE 123\r\nQQ WRITE 2002 0 20 0 WORD\r\n");
     config.global =
         "ANSWER_TIME 1 SILENCE_WAIT 20 NUM_MORVEL_ERROR 1 SLEEP_COUNT 3 SLEEP_TIME 2 STAY_IN_QUEUE_ON_TIMEOUT ON";
     Session s(config);

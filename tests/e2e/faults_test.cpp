@@ -15,15 +15,8 @@ using zke2e::Ch;
 using zke2e::Config;
 using zke2e::Session;
 
-const char* const kOneStation =
-    "[STATION] ADDRESS 5 RETRANSLATION 5\r\n"
-    "NAME \" Kotelna\"\r\n"
-    "NUM_BINAR_IN 16 NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
-    "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
-    "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n"
-    "PHONE 123\r\n"
-    "QQ READ 2001 0 16 0 LONGINT\r\n"
-    "ORIGINAL_CHANNELS\r\nEND\r\n";
+const std::string kOneStation =
+    zke2e::BinaryStation(5, "Kotelna", 16, "PHONE 123\r\nQQ READ 2001 0 16 0 LONGINT\r\n");
 
 zksim::Fault ForStation5() {
     zksim::Fault f;

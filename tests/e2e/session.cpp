@@ -40,6 +40,17 @@ std::string LastLines(const std::string& text, std::size_t count) {
 
 }  // namespace
 
+std::string BinaryStation(int address, std::string_view name, int binaryInputs, std::string_view lines) {
+    const std::string a = std::to_string(address);
+    return "[STATION] ADDRESS " + a + " RETRANSLATION " + a + "\r\n" +
+           "NAME \" " + std::string(name) + "\"\r\n" +
+           "NUM_BINAR_IN " + std::to_string(binaryInputs) +
+           " NUM_BINAR_OUT 0 NUM_ANALOG_IN 0 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0\r\n"
+           "BINAR_IN_XOR NONE BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR 0\r\n"
+           "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE\r\n" +
+           std::string(lines) + "ORIGINAL_CHANNELS\r\nEND\r\n";
+}
+
 std::string ParFile(const Config& c, const std::string& device, const std::string& logFile) {
     std::string f = "$DIAGS\r\n{ end-to-end test of the driver against zksim }\r\n";
     f += "[COM]\r\nIRQ 4 BASE 1016 " + c.com + " BITS 8 PARITY NONE STOP 1\r\n";

@@ -66,6 +66,10 @@ struct Config {
     std::string com = "BAUD 9600";
 };
 
+// A station group with `binaryInputs` binary inputs and no other points, the standard
+// channel numbering and the further keys in `lines` (PHONE, QQ items; CR LF after each).
+std::string BinaryStation(int address, std::string_view name, int binaryInputs, std::string_view lines);
+
 // The whole parameter file: the groups of `config`, the log on and written to `logFile`.
 std::string ParFile(const Config& config, const std::string& device, const std::string& logFile);
 
