@@ -20,6 +20,7 @@
 #include "base/format.h"
 #include "base/texts.h"
 #include "diag/log.h"
+#include "host/commands.h"
 #include "host/queues.h"
 
 namespace zk {
@@ -78,13 +79,9 @@ void AbandonReadOut(DriverContext& ctx) {
     ctx.HdbReadState = kHdbTimedOut;
     ctx.PendingEventText.assign(text::kHdbTimeout);
     ctx.HdbAwaited.clear();
-    EmptyQueue(ctx.ReadQueue);
-    EmptyQueue(ctx.WriteQueue);
-    PurgeLine(ctx.Line);
-    ctx.PrefixWindow.clear();
-    ctx.RxFrame.clear();
-    ctx.TxState = 0;
-    ctx.LastTxMessage.clear();
+    PortActions port;
+    ClearQueues(ctx, port);
+    if (port.Purge) PurgeLine(ctx.Line);  // the worker's purge goes out with its next flush
 }
 
 bool SaveStation(DriverContext& ctx, int station) {
