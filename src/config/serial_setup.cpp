@@ -24,8 +24,8 @@ eParity ParityOfCode(std::uint16_t code, eParity current) {
 }
 }  // namespace
 
-void SetupSerialPort(DriverRecord& rec) {
-    if (!rec.SerialPort || !rec.Context) return;
+bool SetupSerialPort(DriverRecord& rec) {
+    if (!rec.SerialPort || !rec.Context) return false;
     TSerial& port = *rec.SerialPort;
     DriverContext& ctx = *rec.Context;
 
@@ -79,6 +79,7 @@ void SetupSerialPort(DriverRecord& rec) {
     ctx.PrefixWindow.clear();
     ctx.RxFrame.clear();
     ctx.AnsweredCall = false;
+    return open;
 }
 
 }  // namespace zk

@@ -7,6 +7,6 @@ namespace zk {
 
 // Closes the port, sets it up from the [COM] settings, opens it, reports in the event list and
 // resets the line state. The caller must not hold the instance's lock.
-void SetupSerialPort(DriverRecord& rec);
+bool SetupSerialPort(DriverRecord& rec);
 
 }  // namespace zk

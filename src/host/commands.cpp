@@ -16,19 +16,6 @@ void RunPortActions(DriverRecord& rec, const PortActions& actions) {
     if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
 }
 
-int ConnectionCleanup(DriverContext& ctx) {
-    int highest = 0;
-    for (int i = 1; i <= kMaxStations; ++i) {
-        StationRecord* s = ctx.Stations[i].get();
-        if (!s) continue;
-        if (s->DialRequested) highest = i;
-        s->DialRequested = false;
-        s->OnLine = false;
-        s->AwaitingAnswer = false;
-    }
-    return highest;
-}
-
 void ClearQueues(DriverContext& ctx, PortActions& port) {
     EmptyQueue(ctx.ReadQueue);
     EmptyQueue(ctx.WriteQueue);
@@ -100,7 +87,7 @@ void InjectTestValue(DriverContext& ctx) {
     else if (index >= 193 && index <= 256) s->Analog[static_cast<std::size_t>(index - 192)] = ctx.TestValue;
 }
 
-int HangUp(DriverContext& ctx, PortActions& port) {
+int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
     ModemRecord& m = ctx.Modem;
     // The modem's line texts and flags.
     m.PendingText.clear();
@@ -113,14 +100,17 @@ int HangUp(DriverContext& ctx, PortActions& port) {
     for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i)
         if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get(); s && s->DialRequested) waiting = i;
 
-    // The connection itself.
-    m.LineConnected = false;
-    if (waiting > 0) {
-        port.SendReturn = true;
-    } else {
-        ClearModemCommands(m);
-        m.ModemState = 0;
-        QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+    // The connection itself: a dial still waiting is abandoned by a carriage return, a call
+    // is ended by the hang-up command.
+    if (hangUp) {
+        m.LineConnected = false;
+        if (waiting > 0) {
+            hangUp->SendReturn = true;
+        } else {
+            ClearModemCommands(m);
+            m.ModemState = 0;
+            QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+        }
     }
     WriteLog(ctx, "close", "communication !!!!");
     for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i) {
@@ -132,5 +122,7 @@ int HangUp(DriverContext& ctx, PortActions& port) {
     }
     return waiting;
 }
+
+int HangUp(DriverContext& ctx, PortActions& port) { return ConnectionCleanup(ctx, &port); }
 
 }  // namespace zk

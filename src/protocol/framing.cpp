@@ -35,9 +35,36 @@ void Restart(DriverContext& ctx) {
     ctx.RxFrame.clear();
 }
 
+// The station index whose request waits for its answer, 0 when none does.
+int AskedStation(const DriverContext& ctx) { return ctx.Outstanding ? ctx.OutStation.load() : 0; }
+
+// True when the frame names another sender than the station asked.
+bool FromAnotherStation(const DriverContext& ctx, std::string_view frame, int asked) {
+    if (asked < 1 || asked > kMaxStations) return false;
+    const StationRecord* s = ctx.Stations[static_cast<std::size_t>(asked)].get();
+    const FrameAddresses who = AddressesOf(frame, ctx.ADDRESS);
+    return s && who.valid && who.sender != s->Address;
+}
+
 }  // namespace
 
-bool ReceiveDATA(DriverContext& ctx) {
+FrameAddresses AddressesOf(std::string_view frame, std::uint8_t driverAddress) {
+    FrameAddresses a;
+    if (frame.size() < 2) return a;
+    const auto at = [&](std::size_t pos) { return static_cast<std::uint8_t>(frame[pos - 1]); };
+    a.target = driverAddress;
+    a.sender = at(1);
+    if (frame.size() >= 3 && (at(3) == 'Y' || at(3) == 'y')) {
+        if (frame.size() < 6) return a;  // a routing item cut short
+        a.target = at(1);
+        a.sender = at(6);
+    }
+    a.valid = true;
+    return a;
+}
+
+bool ReceiveDATA(DriverContext& ctx, bool* foreign) {
+    if (foreign) *foreign = false;
     LinePort& line = ctx.Line;
 
     // A modem reply ended by the first prefix byte took that byte from the line: the message
@@ -86,9 +113,13 @@ bool ReceiveDATA(DriverContext& ctx) {
             WriteLog(ctx, "ReceiveDATA", "XOR OK");
             if (Acceptable(ctx, ctx.RxFrame)) {
                 WriteLog(ctx, "ReceiveDATA", "SaveIt");
-                InsertReceived(ctx.ReceiveQueue, ctx.RxFrame, ctx.LastTxMessage);
+                const int asked = AskedStation(ctx);
+                const bool other = FromAnotherStation(ctx, ctx.RxFrame.view(), asked);
+                InsertReceived(ctx.ReceiveQueue, ctx.RxFrame, ctx.LastTxMessage, asked);
                 WriteLog(ctx, "insert REC", "");
-                ctx.LastTxMessage.clear();
+                if (other) WriteLog(ctx, "ReceiveDATA", "not from the station asked");
+                else ctx.LastTxMessage.clear();  // a frame from another station leaves it for the real answer
+                if (foreign) *foreign = other;
                 ctx.AcceptedCount.store(ctx.AcceptedCount.load() + 1.0);
                 stored = true;
             }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/format.h"
 #include "base/texts.h"
 #include "diag/log.h"
 #include "host/instance.h"
@@ -75,6 +76,27 @@ bool SamePosition(const DriverContext& ctx, std::uint16_t station, std::uint16_t
     return ctx.RingStation == station && ctx.RingBlock == block && ctx.RingItem == item;
 }
 
+// A queued request the encoder refuses (an entry outside 1..100, a kind the station has no
+// points for, a station not defined, a frame over 255 bytes) would stay first for ever and
+// hold up every request behind it: it is dropped, shown and counted as an error of its station.
+void DropRefusedRequest(DriverRecord& rec, RequestQueue& queue, RequestNode* node) {
+    DriverContext& ctx = *rec.Context;
+    const int station = node->Station;
+    const std::int32_t kind = node->Kind;
+    Str255 line;
+    StationRecord* s = DefinedStation(ctx, station);
+    if (s) line.assign(s->Name.view());
+    else line.assign(std::string(text::kStationNumber) + std::to_string(station));
+    line += text::kRequestRefused;
+    line += std::to_string(kind);
+    line += ")";
+    ShowEvent(rec, line);
+    WriteLog(ctx, "prstynek", Fmt("request refused by the encoder, dropped: station %d kind %d", station,
+                                  static_cast<int>(kind)));
+    if (s) ++s->ErrorReportCount;
+    RemoveRequest(queue, node);
+}
+
 // State 0: choose the next request, encode it and send it.
 void Choose(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
@@ -90,9 +112,13 @@ void Choose(DriverRecord& rec) {
                 ShowEvent(rec, NameLine(ctx, node->Station, text::kQqWrite, 93,
                                         BytesToHex(node->Data.view()) + ")"));
             message = CodeMess(ctx, *node);
-            CountRequest(ctx, node->Station);
-            ctx.WriteChosen = true;
-            WriteLog(ctx, "prstynek", "station NOT sleep -> lets go / priority");
+            if (message.empty()) {
+                DropRefusedRequest(rec, ctx.WriteQueue, node);
+            } else {
+                CountRequest(ctx, node->Station);
+                ctx.WriteChosen = true;
+                WriteLog(ctx, "prstynek", "station NOT sleep -> lets go / priority");
+            }
         }
 
         // Then the host's reads, compacted.
@@ -115,9 +141,13 @@ void Choose(DriverRecord& rec) {
                     ShowEvent(rec, NameLine(ctx, node->Station, text::kQqRead, 93,
                                             FormatReal(1, 0, static_cast<double>(node->Data.size() / 3)) + "x)"));
                 message = CodeMess(ctx, *node);
-                CountRequest(ctx, node->Station);
-                ctx.ReadChosen = true;
-                WriteLog(ctx, "prstynek", "station NOT sleep -> lets go");
+                if (message.empty()) {
+                    DropRefusedRequest(rec, ctx.ReadQueue, node);
+                } else {
+                    CountRequest(ctx, node->Station);
+                    ctx.ReadChosen = true;
+                    WriteLog(ctx, "prstynek", "station NOT sleep -> lets go");
+                }
             }
         }
 
@@ -194,7 +224,21 @@ void Sending(DriverContext& ctx) {
 
 // State 2: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
-    if (ReceiveDATA(ctx)) {
+    // A report of another station asked for its acknowledgement while this request waited: the
+    // pause and the acknowledgement go first, and the request, still first in its queue, is
+    // sent again after them.
+    if (ctx.AckPending && ctx.Outstanding) {
+        ctx.Outstanding = false;
+        if (StationRecord* s = StationAt(ctx, ctx.OutStation.load())) s->AwaitingAnswer = false;
+        ctx.TxState = 3;
+        ctx.MsTimers[1] = 0.0;
+        return;
+    }
+    bool foreign = false;
+    const bool stored = ReceiveDATA(ctx, &foreign);
+    if (stored && foreign) {
+        // Not the answer: the request goes on waiting for its own, within its answer time.
+    } else if (stored) {
         if (ctx.BEEP.load()) ctx.BeepRequested = 2000;
         const bool sent = ctx.Outstanding;
         ctx.SinceAnswer = 0.0;
