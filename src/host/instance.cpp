@@ -67,6 +67,11 @@ DriverRecord* MakeDriver() {
     rec->Context = std::make_unique<DriverContext>();
     rec->SerialPort = std::make_unique<TSerial>();
     rec->SerialPort->SetActive(false);
+    // Bytes from the line end the worker's pause at once (the handler runs on the port's
+    // event thread and only raises the signal).
+    WakeSignal& wake = rec->Wake;
+    rec->SerialPort->OnRxData = [&wake](TSerial&) { wake.Raise(); };
+    rec->SerialPort->OnTxEmpty = [&wake](TSerial&) { wake.Raise(); };
     rec->Context->Line.Serial = rec->SerialPort.get();
     return rec;
 }
