@@ -11,6 +11,7 @@
 
 #include "common/driver_api.h"
 #include "common/text.h"
+#include "zkhost/check.h"
 #include "zkhost/script.h"
 
 namespace {
@@ -34,6 +35,25 @@ void Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "check") {
+        bool json = false, quiet = false;
+        std::string file;
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--json") json = true;
+            else if (arg == "--quiet" || arg == "-q") quiet = true;
+            else if (file.empty() && arg[0] != '-') file = arg;
+            else {
+                std::fprintf(stderr, "zkhost check: unexpected argument '%s'\n", arg.c_str());
+                return 2;
+            }
+        }
+        if (file.empty()) {
+            std::fprintf(stderr, "usage: zkhost check [--json] [--quiet] FILE.par\n");
+            return 2;
+        }
+        return zkhost::RunCheck(file, json, quiet);
+    }
     std::string library = zktool::DefaultLibraryPath();
     std::string name = "ZKHOST";
     std::string parFile;
