@@ -111,7 +111,7 @@ int RunCheckCommand(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc >= 2 && std::string(argv[1]) == "check") return RunCheckCommand(argc, argv);
     if (argc >= 2 && std::string(argv[1]) == "history") return zkhost::RunHistoryList(argc - 1, argv + 1);
-    const bool live = argc >= 2 && std::string(argv[1]) == "run";
+    bool live = false;  // `run`, the first word that is no option
 
     std::string library = zktool::DefaultLibraryPath();
     std::string name = "ZKHOST";
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> origins;  // where each line came from, for the errors
     zkhost::RunOptions options;
     double hangupWait = 20.0;
-    for (int i = live ? 2 : 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         auto seconds = [&](double& target) {
@@ -165,6 +165,8 @@ int main(int argc, char** argv) {
         } else if (!arg.empty() && arg[0] == '-') {
             std::fprintf(stderr, "zkhost: unknown option '%s' (zkhost --help lists them)\n", arg.c_str());
             return kExitUsage;
+        } else if (arg == "run" && !live && parFile.empty()) {
+            live = true;
         } else if (!parFile.empty()) {
             std::fprintf(stderr, "zkhost: one parameter file only ('%s' and '%s')\n", parFile.c_str(), arg.c_str());
             return kExitUsage;
