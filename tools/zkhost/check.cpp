@@ -524,8 +524,8 @@ private:
             const int line = Line("[MODEM]", 0, l.key);
             Warn(out, line, "modem-time",
                  std::string("[MODEM] ") + l.key + " is " + Number(l.value) + " s" + (line ? "" : " (the default)") +
-                     ": a modem limit of 3 s or less is usually too short for the modem's reply, and the step "
-                     "times out");
+                     ": the driver takes a modem reply as complete at the first PREFIX character or after 3 s of "
+                     "silence, so a limit of 3 s or less runs out before the reply is taken and the step fails");
         }
         for (int n = 1; n <= ctx().StationCount; ++n) {
             const zk::StationRecord& s = *ctx().Stations[static_cast<std::size_t>(n)];
