@@ -385,6 +385,10 @@ struct DriverRecord {
     // requests and by a stop. Declared before the port, whose event thread raises it, so that
     // it outlives the port.
     WakeSignal Wake;
+    // Serialises the port's set-up: the worker (after a failed command or a hang-up) and the
+    // host (a dial) may both reopen the port, and neither may close it under the other.
+    // Never taken while the instance's lock is held.
+    std::mutex PortSetupLock;
     std::unique_ptr<DriverContext> Context;
     std::unique_ptr<TSerial> SerialPort;
 
