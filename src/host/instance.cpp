@@ -9,6 +9,7 @@
 #include "config/parfile.h"
 #include "config/serial_setup.h"
 #include "diag/log.h"
+#include "diag/status_view.h"
 #include "diag/status_window.h"
 #include "history/history.h"
 #include "host/channels.h"
@@ -74,6 +75,7 @@ DriverRecord* MakeDriver() {
 void DisposeDriver(DriverRecord* rec) {
     if (!rec) return;
     StopWorker(*rec);
+    rec->View.reset();  // on the host's thread, before the model it shows goes
     if (DriverContext* ctx = rec->Context.get()) {
         // 1-2. Queues.
         FreeReceiveQueue(ctx->ReceiveQueue);
@@ -111,6 +113,7 @@ void DisposeDriver(DriverRecord* rec) {
 bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
           std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
     StopWorker(rec);  // a second Init on a running instance starts over
+    rec.View.reset();
     DriverContext& ctx = *rec.Context;
     const std::string hostName = NameFromHost(text256);
 
@@ -129,6 +132,10 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     window.LabelName = text::kLabelName;
     window.LabelVersion = text::kLabelVersion;
     window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
+    // The window on the screen, on this (the host's) thread; it reads the model under the lock.
+    lock.unlock();
+    rec.View = StatusView::Create(window, ctx.Lock);
+    lock.lock();
 
     // 6-7.
     WriteLog(ctx, "Init", "Start");
@@ -226,6 +233,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
 
 void Done(DriverRecord& rec) {
     StopWorker(rec);
+    rec.View.reset();  // the worker has stopped; the window goes before its model
     std::lock_guard lock(rec.Context->Lock);
     rec.Window.reset();
 }
@@ -263,12 +271,11 @@ void SetBufferAddr(DriverRecord& rec, std::uint32_t id, void* address) {
         for (std::size_t c = 1; c <= 8; ++c) PutAt<std::uint32_t>(b, 34 + 32 * (r - 1) + 4 * (c - 1), 0);
 }
 
-void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
-                std::uint32_t p4) {
-    if (!rec.Context) return;
-    std::lock_guard lock(rec.Context->Lock);
-    StatusWindow* w = rec.Window.get();
-    if (!w) return;
+namespace {
+// The model's side of a DriverProc code; false for a code that means nothing.
+bool ChangeWindowState(DriverRecord& rec, StatusWindow& window, std::uint32_t code, std::uint32_t p1,
+                       std::uint32_t p2, std::uint32_t p3, std::uint32_t p4) {
+    StatusWindow* w = &window;
     switch (code) {
         case 0: w->Visible = false; break;
         case 1: w->Visible = true; break;
@@ -282,9 +289,22 @@ void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::ui
             w->Height = static_cast<std::int32_t>(p4);
             break;
         case 6: w->Enabled = rec.LoginLevel >= p1; break;
-        default: return;
+        default: return false;
     }
     ++w->Revision;
+    return true;
+}
+}  // namespace
+
+void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+                std::uint32_t p4) {
+    if (!rec.Context) return;
+    {
+        std::lock_guard lock(rec.Context->Lock);
+        StatusWindow* w = rec.Window.get();
+        if (!w || !ChangeWindowState(rec, *w, code, p1, p2, p3, p4)) return;
+    }
+    if (rec.View) rec.View->Apply(code);  // the lock is not held across window calls
 }
 
 void QueryProc(std::uint32_t kind, const char* name, void* result) {

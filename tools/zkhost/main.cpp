@@ -12,12 +12,14 @@
 #include "common/driver_api.h"
 #include "common/text.h"
 #include "zkhost/script.h"
+#include "zkhost/window_check.h"
 
 namespace {
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: zkhost [--library PATH] [--name NAME] [--script FILE] [-e COMMAND]... PARAMETER-FILE\n"
+                 "usage: zkhost [--library PATH] [--name NAME] [--script FILE] [-e COMMAND]... [--show-window]\n"
+                 "              [--window-check] PARAMETER-FILE\n"
                  "  Loads the driver, starts an instance with the parameter file, runs the script's\n"
                  "  commands (from --script, then every -e in order) and stops the instance.\n"
                  "  Commands (one per line, # starts a comment):\n"
@@ -28,7 +30,9 @@ void Usage() {
                  "    watch SECS CHANNEL:TYPE...      request and print the channels once a second\n"
                  "    wait SECS                       let the driver work\n"
                  "    print TEXT                      print the text\n"
-                 "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n");
+                 "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n"
+                 "  --show-window   show the driver's status window (DriverProc 1) during the run (Windows)\n"
+                 "  --window-check  put the status window through the host's requests first (Windows)\n");
 }
 
 }  // namespace
@@ -38,6 +42,7 @@ int main(int argc, char** argv) {
     std::string name = "ZKHOST";
     std::string parFile;
     std::vector<std::string> lines;
+    bool showWindow = false, windowCheck = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--library" && i + 1 < argc) library = argv[++i];
@@ -50,6 +55,8 @@ int main(int argc, char** argv) {
             }
             for (std::string line; std::getline(in, line);) lines.push_back(line);
         } else if (arg == "-e" && i + 1 < argc) lines.emplace_back(argv[++i]);
+        else if (arg == "--show-window") showWindow = true;
+        else if (arg == "--window-check") windowCheck = true;
         else if (arg == "-h" || arg == "--help") {
             Usage();
             return 0;
@@ -96,7 +103,11 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     bool scriptOk = true;
-    if (ok) {
+    if (windowCheck)
+        scriptOk = zkhost::CheckStatusWindow(api, driver, zktool::FromCp1250(info) + ": " + name, showWindow);
+    else if (showWindow)
+        api.DriverProc(driver, 1, 0, 0, 0, 0);
+    if (ok && scriptOk) {
         zkhost::Runner runner(api, driver);
         for (const zkhost::Command& command : script) {
             if (!runner.Run(command)) {
@@ -105,7 +116,11 @@ int main(int argc, char** argv) {
             }
         }
     }
+    const auto doneStart = std::chrono::steady_clock::now();
     api.Done(driver);
+    std::printf("Done:     %.0f ms\n",
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - doneStart).count());
+    std::fflush(stdout);
     api.DisposeDriver(driver);
     return ok && scriptOk ? 0 : 1;
 }

@@ -1,0 +1,10 @@
+#include <chrono>
+#include <thread>
+
+#include "common/pause.h"
+
+namespace zktool {
+
+void Pause(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+}  // namespace zktool
