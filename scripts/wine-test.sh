@@ -96,6 +96,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >"$run/wineboot.log" 2>&1 || { cat "$run/wineboot.log" >&2; fail "wineboot failed"; }
 fi
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
+# No window manager runs on the virtual screen: Wine draws the frames and captions itself.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 wineserver -k 2>/dev/null || true   # the ports are mapped when the server starts
 wineserver -w 2>/dev/null || true
 echo "prefix ready in $(( $(date +%s) - start )) s"
@@ -114,15 +116,22 @@ write 472 bool 1
 watch 3 1:bool 193:f64
 EOF
 
-start_sim() {  # start_sim NAME
-  rm -f "$link"
-  "$zksim" --quiet --par examples/demo/demo.par --scenario examples/demo/demo.scenario --link "$link" \
-    --trace "$run/$1.trace" --dial-delay 500 >"$run/$1.zksim.out" 2>&1 &
+# The demo's station without the fault at a fixed time: under Wine the start-up takes longer,
+# so the lost answer is asked for from zksim's command input when the script reaches it.
+grep -v '^at .* fault ' examples/demo/demo.scenario >"$run/demo.scenario"
+
+start_sim() {  # start_sim NAME: zksim on $link, its command input on descriptor 6
+  rm -f "$link" "$run/$1.in"
+  mkfifo "$run/$1.in"
+  "$zksim" --par examples/demo/demo.par --scenario "$run/demo.scenario" --link "$link" \
+    --trace "$run/$1.trace" --dial-delay 500 <"$run/$1.in" >"$run/$1.zksim.out" 2>&1 &
   sim_pid=$!
+  exec 6>"$run/$1.in"
   for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
   [ -L "$link" ] || { cat "$run/$1.zksim.out" >&2; fail "zksim did not start"; }
 }
 stop_sim() {
+  exec 6>&-
   kill "$sim_pid" 2>/dev/null || true
   wait "$sim_pid" 2>/dev/null || true
   sim_pid=
@@ -140,8 +149,8 @@ for arch in "${arches[@]}"; do
   host=$(winpath "$dir/zkhost.exe")
 
   step "$bits-bit: the status window through the host's requests; COM99 does not exist"
-  (cd "$dir" && wine "$host" --name "CHECK-$bits" --window-check "$(winpath "$run/no-port.par")") \
-    >"$dir/window-check.out" 2>&1 || true
+  (cd "$dir" && wine "$host" --name "CHECK-$bits" --window-check "$(winpath "$run/no-port.par")" 2>&1 | tr -d '\r') \
+    >"$dir/window-check.out" || true
   cat "$dir/window-check.out"
   grep -q "^window check: passed" "$dir/window-check.out" || fail "$bits-bit: the window check failed"
   grep -q "^Init:     false" "$dir/window-check.out" || fail "$bits-bit: Init with COM99 did not fail"
@@ -151,25 +160,35 @@ for arch in "${arches[@]}"; do
   step "$bits-bit: the demo with the status window shown"
   start_sim "demo-$arch"
   name="DEMO-$bits"
-  (cd "$dir" && exec wine "$host" --name "$name" --show-window --script "$(winpath "$root/examples/demo/demo.zkh")" \
-    "$(winpath "$run/demo-com1.par")") >"$dir/demo.out" 2>&1 &
+  (cd "$dir" && wine "$host" --name "$name" --show-window --script "$(winpath "$root/examples/demo/demo.zkh")" \
+    "$(winpath "$run/demo-com1.par")") >"$dir/demo.raw" 2>&1 &
   host_pid=$!
+  wait_for() {  # wait_for TEXT: until zkhost printed it (or ended)
+    for _ in $(seq 1800); do
+      grep -qF -- "$1" "$dir/demo.raw" 2>/dev/null && return 0
+      kill -0 "$host_pid" 2>/dev/null || return 1
+      sleep 0.1
+    done
+    return 1
+  }
   # When the values have been read, the event list shows the dial and the polls.
-  for _ in $(seq 1200); do
-    grep -q "QQ items" "$dir/demo.out" 2>/dev/null && break
-    kill -0 "$host_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  sleep 1.5   # a refresh of the status lines (about once a second) and of the view
-  xwininfo -root -tree >"$dir/xwininfo.txt" 2>&1 || true
-  wid=$(grep -F "\"$caption_prefix$name\"" "$dir/xwininfo.txt" | awk '{print $1}' | head -n1)
-  if [ -n "$wid" ]; then
-    import -window "$wid" "$out/status-window-$arch.png" 2>"$dir/import.log" ||
-      import -window root "$out/status-window-$arch.png" 2>>"$dir/import.log" || true
+  wid=
+  if wait_for "QQ items"; then
+    sleep 1.5   # a refresh of the status lines (about once a second) and of the view
+    xwininfo -root -tree >"$dir/xwininfo.txt" 2>&1 || true
+    wid=$(grep -F "\"$caption_prefix$name\"" "$dir/xwininfo.txt" | awk '{print $1}' | head -n1 || true)
+    if [ -n "$wid" ]; then
+      import -window "$wid" "$out/status-window-$arch.png" 2>"$dir/import.log" ||
+        import -window root "$out/status-window-$arch.png" 2>>"$dir/import.log" || true
+    fi
   fi
+  # One answer gets lost (a write of the binary output, or a counter read): the driver counts
+  # the time-out (channel 450) and carries on.
+  if wait_for "binary output 1"; then echo "fault station 5 silence" >&6; fi
   wait "$host_pid" && rc=0 || rc=$?
   host_pid=
   stop_sim
+  tr -d '\r' <"$dir/demo.raw" >"$dir/demo.out"
   cat "$dir/demo.out"
   [ "$rc" -eq 0 ] || fail "$bits-bit: the demo failed (zkhost status $rc)"
   [ -n "$wid" ] || { cat "$dir/xwininfo.txt" >&2; fail "$bits-bit: no window \"$caption_prefix$name\" on the screen"; }
@@ -187,7 +206,7 @@ for arch in "${arches[@]}"; do
   step "$bits-bit: Done in the middle of a session"
   start_sim "mid-$arch"
   (cd "$dir" && wine "$host" --name "MID-$bits" --script "$(winpath "$run/mid-session.zkh")" \
-    "$(winpath "$run/demo-com1.par")") >"$dir/mid-session.out" 2>&1 && rc=0 || rc=$?
+    "$(winpath "$run/demo-com1.par")" 2>&1 | tr -d '\r') >"$dir/mid-session.out" && rc=0 || rc=$?
   stop_sim
   cat "$dir/mid-session.out"
   [ "$rc" -eq 0 ] || fail "$bits-bit: the session failed (zkhost status $rc)"

@@ -296,6 +296,26 @@ void SetTextIfChanged(HWND h, const std::string& now, const std::string& before)
     if (h && now != before) SetWindowTextW(h, Wide(now).c_str());
 }
 
+// A label as wide as its text (up to `right`, in the parent's client coordinates), like a
+// label that sizes itself; what it no longer covers is painted again.
+void SetLabel(HWND parent, HWND label, HFONT font, int right, const std::string& now, const std::string& before) {
+    if (!label || now == before) return;
+    const std::wstring text = Wide(now);
+    SetWindowTextW(label, text.c_str());
+    RECT old{};
+    GetWindowRect(label, &old);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&old), 2);
+    HDC dc = GetDC(label);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SIZE size{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+    SelectObject(dc, oldFont);
+    ReleaseDC(label, dc);
+    const int width = std::max(1, std::min<int>(size.cx + 1, right - old.left));
+    SetWindowPos(label, nullptr, 0, 0, width, old.bottom - old.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(parent, &old, TRUE);
+}
+
 // Copies what changed in the model to the window. The lock is held only while copying.
 void Refresh(HWND hwnd, ViewState& st, bool force) {
     Shown now;
@@ -317,11 +337,13 @@ void Refresh(HWND hwnd, ViewState& st, bool force) {
         now.Labels = m.Labels;
     }
     SetTextIfChanged(hwnd, now.Caption, st.Last.Caption);
-    SetTextIfChanged(st.LabelName, now.LabelName, st.Last.LabelName);
-    SetTextIfChanged(st.LabelVersion, now.LabelVersion, st.Last.LabelVersion);
-    for (int i = 0; i < kStatusLabelCount; ++i)
-        SetTextIfChanged(st.Labels[static_cast<std::size_t>(i)], now.Labels[static_cast<std::size_t>(i)],
-                         st.Last.Labels[static_cast<std::size_t>(i)]);
+    // The identity labels may run under the picture at the top right; the status lines end at
+    // the group box's frame.
+    const int formRight = st.S(kClientWidth) - st.S(kLabelName.x);
+    SetLabel(hwnd, st.LabelName, st.Font, formRight, now.LabelName, st.Last.LabelName);
+    SetLabel(hwnd, st.LabelVersion, st.Font, formRight, now.LabelVersion, st.Last.LabelVersion);
+    for (std::size_t i = 0; i < kStatusLabelCount; ++i)
+        SetLabel(hwnd, st.Labels[i], st.Font, st.S(kGroupBox.right) - 2, now.Labels[i], st.Last.Labels[i]);
     if (now.Events != st.Last.Events && st.EventList) {
         SetWindowTextW(st.EventList, Wide(now.Events).c_str());
         // The newest line in sight, as after adding it at the end.
