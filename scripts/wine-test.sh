@@ -98,8 +98,19 @@ fi
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$link" /f >/dev/null 2>&1
 # No window manager runs on the virtual screen: Wine draws the frames and captions itself.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true   # the ports are mapped when the server starts
-wineserver -w 2>/dev/null || true
+set_dpi() { wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1; }
+set_dpi 96
+# The ports are mapped when the server starts. One server serves every run; its own messages
+# (a hang-up of the pseudo-terminal when zksim stops, for one) go to its log.
+restart_server() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p >>"$run/wineserver.log" 2>&1 </dev/null
+  # The services the server starts with the first program (and keeps) write there too, and
+  # hold no pipe of a later program open.
+  wine cmd /c exit >>"$run/wineserver.log" 2>&1 </dev/null || true
+}
+restart_server
 echo "prefix ready in $(( $(date +%s) - start )) s"
 
 # A copy of the demo's parameter file that reaches the modem as COM1 (no DEVICE).
@@ -215,6 +226,18 @@ for arch in "${arches[@]}"; do
   # Done closes the port and waits for the worker's pass: far below a second; 3 s is a hang.
   [ "$done_ms" -lt 3000 ] || fail "$bits-bit: Done took $done_ms ms in the middle of a session"
 done
+
+step "${arches[0]#win}-bit: the status window at 120 DPI"
+set_dpi 120
+restart_server
+dir=$run/${arches[0]}
+(cd "$dir" && wine "$(winpath "$dir/zkhost.exe")" --name "DPI-120" --window-check "$(winpath "$run/no-port.par")" 2>&1 |
+  tr -d '\r') >"$dir/window-check-120.out" || true
+set_dpi 96
+grep -E '^window check: (screen|client|passed|.*FAILED)' "$dir/window-check-120.out" || true
+grep -q "^window check: screen 120 DPI, client area 421 x 376" "$dir/window-check-120.out" ||
+  fail "the window at 120 DPI is not 421 x 376"
+grep -q "^window check: passed" "$dir/window-check-120.out" || fail "the window check at 120 DPI failed"
 
 step "Wine scenarios passed: ${arches[*]}"
 ls -l "$out"/status-window-*.png
