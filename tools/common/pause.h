@@ -6,4 +6,7 @@ namespace zktool {
 
 void Pause(double seconds);
 
+// Off: Pause only sleeps and no window message is handled (a host that never pumps them).
+void SetMessagePump(bool on);
+
 }  // namespace zktool

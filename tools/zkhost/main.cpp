@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/driver_api.h"
+#include "common/pause.h"
 #include "common/text.h"
 #include "zkhost/script.h"
 #include "zkhost/window_check.h"
@@ -32,7 +33,8 @@ void Usage() {
                  "    print TEXT                      print the text\n"
                  "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n"
                  "  --show-window   show the driver's status window (DriverProc 1) during the run (Windows)\n"
-                 "  --window-check  put the status window through the host's requests first (Windows)\n");
+                 "  --window-check  put the status window through the host's requests first (Windows)\n"
+                 "  --no-pump       never handle window messages, as a host without a message loop (Windows)\n");
 }
 
 }  // namespace
@@ -57,6 +59,7 @@ int main(int argc, char** argv) {
         } else if (arg == "-e" && i + 1 < argc) lines.emplace_back(argv[++i]);
         else if (arg == "--show-window") showWindow = true;
         else if (arg == "--window-check") windowCheck = true;
+        else if (arg == "--no-pump") zktool::SetMessagePump(false);
         else if (arg == "-h" || arg == "--help") {
             Usage();
             return 0;

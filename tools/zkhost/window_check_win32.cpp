@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/pause.h"
@@ -103,6 +104,14 @@ bool CheckStatusWindow(zktool::DriverApi& api, void* driver, const std::string& 
     c.Expect(GetForegroundWindow() == w || GetActiveWindow() == w, "DriverProc 4 gives it the focus");
     api.DriverProc(driver, 0, 0, 0, 0, 0);
     c.Expect(!IsWindowVisible(w) && IsWindow(w), "DriverProc 0 hides it");
+    // A request from another thread is handed to the window's thread, which carries it out
+    // when it next handles its messages.
+    std::thread([&] { api.DriverProc(driver, 1, 0, 0, 0, 0); }).join();
+    zktool::Pause(0.2);
+    c.Expect(IsWindowVisible(w) != 0, "DriverProc 1 from another thread shows it");
+    std::thread([&] { api.DriverProc(driver, 0, 0, 0, 0, 0); }).join();
+    zktool::Pause(0.2);
+    c.Expect(!IsWindowVisible(w), "DriverProc 0 from another thread hides it");
 
     // The children show the model: the event list and the port line written by Init.
     zktool::Pause(0.5);
