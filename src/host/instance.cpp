@@ -271,11 +271,12 @@ void SetBufferAddr(DriverRecord& rec, std::uint32_t id, void* address) {
         for (std::size_t c = 1; c <= 8; ++c) PutAt<std::uint32_t>(b, 34 + 32 * (r - 1) + 4 * (c - 1), 0);
 }
 
-namespace {
-// The model's side of a DriverProc code; false for a code that means nothing.
-bool ChangeWindowState(DriverRecord& rec, StatusWindow& window, std::uint32_t code, std::uint32_t p1,
-                       std::uint32_t p2, std::uint32_t p3, std::uint32_t p4) {
-    StatusWindow* w = &window;
+void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
+                std::uint32_t p4) {
+    if (!rec.Context) return;
+    std::unique_lock lock(rec.Context->Lock);
+    StatusWindow* w = rec.Window.get();
+    if (!w) return;
     switch (code) {
         case 0: w->Visible = false; break;
         case 1: w->Visible = true; break;
@@ -289,22 +290,11 @@ bool ChangeWindowState(DriverRecord& rec, StatusWindow& window, std::uint32_t co
             w->Height = static_cast<std::int32_t>(p4);
             break;
         case 6: w->Enabled = rec.LoginLevel >= p1; break;
-        default: return false;
+        default: return;
     }
     ++w->Revision;
-    return true;
-}
-}  // namespace
-
-void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
-                std::uint32_t p4) {
-    if (!rec.Context) return;
-    {
-        std::lock_guard lock(rec.Context->Lock);
-        StatusWindow* w = rec.Window.get();
-        if (!w || !ChangeWindowState(rec, *w, code, p1, p2, p3, p4)) return;
-    }
-    if (rec.View) rec.View->Apply(code);  // the lock is not held across window calls
+    lock.unlock();
+    if (rec.View) rec.View->Apply(code);  // the window itself, never under the lock
 }
 
 void QueryProc(std::uint32_t kind, const char* name, void* result) {
