@@ -88,7 +88,8 @@ xvfb_pid=$!
 exec 5>&-
 for _ in $(seq 50); do [ -s "$run/display" ] && break; sleep 0.1; done
 [ -s "$run/display" ] || fail "Xvfb did not start ($(cat "$run/xvfb.log"))"
-export DISPLAY=:$(head -n1 "$run/display")
+DISPLAY=:$(head -n1 "$run/display")
+export DISPLAY
 echo "DISPLAY=$DISPLAY"
 
 step "Wine prefix $WINEPREFIX, COM1 -> $link"
@@ -212,7 +213,7 @@ for arch in "${arches[@]}"; do
   [ "$timeouts" -ge 1 ] || fail "$bits-bit: the lost answer was not counted as a time-out (450 = $timeouts)"
   # The dial (OutputRequest kind 29) opened the port again: two opens of \\.\COM1 in the log.
   opens=$(iconv -f CP1250 -t UTF-8 "$dir/zkdemo.log" | grep -c 'port : \\\\.\\COM1' || true)
-  echo "opens of \\\\.\\COM1 in the log: $opens; answer time-outs: $timeouts"
+  printf '%s\n' "opens of \\\\.\\COM1 in the log: $opens; answer time-outs: $timeouts"
   [ "$opens" -ge 2 ] || fail "$bits-bit: the dial did not open the port again (opens: $opens)"
 
   step "$bits-bit: Done in the middle of a session, in a host that never handles window messages"
