@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -30,7 +31,9 @@ struct StatusWindow {
     bool Focused = false;
     bool Enabled = true;
     std::int32_t Left = 0, Top = 0, Width = 337, Height = 301;
-    std::uint64_t Revision = 0;  // bumped by every change, so that a view knows when to redraw
+    // Bumped (under the lock) by every change, so that a view knows when to redraw; a view may
+    // look at it without the lock.
+    std::atomic<std::uint64_t> Revision{0};
 };
 
 // A window with the form's initial texts.

@@ -11,6 +11,7 @@
 #include "config/parfile.h"
 #include "config/serial_setup.h"
 #include "diag/log.h"
+#include "diag/status_view.h"
 #include "diag/status_window.h"
 #include "history/history.h"
 #include "host/channels.h"
@@ -81,6 +82,7 @@ DriverRecord* MakeDriver() {
 void DisposeDriver(DriverRecord* rec) {
     if (!rec) return;
     StopWorker(*rec);
+    rec->View.reset();  // on the host's thread, before the model it shows goes
     if (DriverContext* ctx = rec->Context.get()) {
         // 1-2. Queues.
         FreeReceiveQueue(ctx->ReceiveQueue);
@@ -118,6 +120,7 @@ void DisposeDriver(DriverRecord* rec) {
 bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
           std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
     StopWorker(rec);  // a second Init on a running instance starts over
+    rec.View.reset();
     DriverContext& ctx = *rec.Context;
     const std::string hostName = NameFromHost(text256);
 
@@ -136,6 +139,10 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     window.LabelName = text::kLabelName;
     window.LabelVersion = text::kLabelVersion;
     window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
+    // The window on the screen, on this (the host's) thread; it reads the model under the lock.
+    lock.unlock();
+    rec.View = StatusView::Create(window, ctx.Lock);
+    lock.lock();
 
     // 6-7.
     WriteLog(ctx, "Init", "Start");
@@ -233,6 +240,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
 
 void Done(DriverRecord& rec) {
     StopWorker(rec);
+    rec.View.reset();  // the worker has stopped; the window goes before its model
     std::lock_guard lock(rec.Context->Lock);
     rec.Window.reset();
 }
@@ -273,7 +281,7 @@ void SetBufferAddr(DriverRecord& rec, std::uint32_t id, void* address) {
 void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
                 std::uint32_t p4) {
     if (!rec.Context) return;
-    std::lock_guard lock(rec.Context->Lock);
+    std::unique_lock lock(rec.Context->Lock);
     StatusWindow* w = rec.Window.get();
     if (!w) return;
     switch (code) {
@@ -304,6 +312,8 @@ void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::ui
         default: return;
     }
     ++w->Revision;
+    lock.unlock();
+    if (rec.View) rec.View->Apply(code);  // the window itself, never under the lock
 }
 
 void QueryProc(std::uint32_t kind, const char* name, void* result) {

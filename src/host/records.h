@@ -30,6 +30,7 @@ namespace zk {
 class TSerial;
 class DrvThread;
 struct StatusWindow;
+class StatusView;
 struct ChannelIndex;
 
 inline constexpr int kMaxStations = 100;
@@ -376,6 +377,7 @@ StationRecord* DefinedStation(DriverContext& ctx, int index);
 struct DriverRecord {
     std::uint32_t Magic = 0x5A4B4452;      // "ZKDR" while the record lives
     std::unique_ptr<StatusWindow> Window;  // created by Init, freed by Done
+    std::unique_ptr<StatusView> View;      // the window on the screen (Windows), before the model goes
     std::unique_ptr<DrvThread> Thread;     // exists while the worker runs
     std::uint32_t LoginLevel = 0;
     std::uint32_t InitArg9 = 0;

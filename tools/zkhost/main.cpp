@@ -3,6 +3,7 @@
 // reads, writes and waits, hangs up and stops the instance; `check` shows what the driver makes
 // of a parameter file, `history` lists a history file, `run` shows the driver live.
 #include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,12 +12,14 @@
 #include <vector>
 
 #include "common/driver_api.h"
+#include "common/pause.h"
 #include "common/text.h"
 #include "zkhost/check.h"
 #include "zkhost/history_list.h"
 #include "zkhost/json.h"
 #include "zkhost/live.h"
 #include "zkhost/script.h"
+#include "zkhost/window_check.h"
 
 #ifndef ZK_VERSION
 #define ZK_VERSION "0"
@@ -51,6 +54,9 @@ void Usage(std::FILE* to) {
                  "  --json             one JSON object per result line on stdout\n"
                  "  --read-wait SECS   how long `read` waits for an answer (default 15)\n"
                  "  --hangup-wait SECS how long the hang-up at the end may take (default 20)\n"
+                 "  --show-window      show the driver's status window (DriverProc 1) during the run (Windows)\n"
+                 "  --window-check     put the status window through the host's requests first (Windows)\n"
+                 "  --no-pump          never handle window messages, as a host without a message loop (Windows)\n"
                  "\n"
                  "Commands (CHANNEL is a number followed by a TYPE, or a name such as st2.bi.1, st1.connect,\n"
                  "st1.qq.2, modem.hangup, with an optional TYPE; `zkhost check` lists the names):\n"
@@ -120,6 +126,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> origins;  // where each line came from, for the errors
     zkhost::RunOptions options;
     double hangupWait = 20.0;
+    bool showWindow = false, windowCheck = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -145,6 +152,9 @@ int main(int argc, char** argv) {
             lines.emplace_back(argv[++i]);
             origins.push_back("-e '" + lines.back() + "'");
         } else if (arg == "--events") options.Events = true;
+        else if (arg == "--show-window") showWindow = true;
+        else if (arg == "--window-check") windowCheck = true;
+        else if (arg == "--no-pump") zktool::SetMessagePump(false);
         else if (arg == "--json") options.Json = true;
         else if (arg == "--read-wait" && hasValue) {
             if (!seconds(options.ReadWait)) {
@@ -228,7 +238,13 @@ int main(int argc, char** argv) {
 
     int status = ok ? kExitOk : kExitNoDriver;
     zkhost::Runner runner(api, driver, checked.Channels, options);
-    if (ok) {
+    if (ok && windowCheck) {
+        if (!zkhost::CheckStatusWindow(api, driver, zktool::FromCp1250(info) + ": " + name, showWindow))
+            status = kExitFailed;
+    } else if (ok && showWindow) {
+        api.DriverProc(driver, 1, 0, 0, 0, 0);
+    }
+    if (ok && status == kExitOk) {
         if (live) {
             status = zkhost::RunLiveView(api, driver, runner, checked, parFile);
         } else {
@@ -243,7 +259,13 @@ int main(int argc, char** argv) {
         runner.HangUpAll(hangupWait);
     }
     if (options.Events) runner.Pause(0);
+    const auto doneStart = std::chrono::steady_clock::now();
     api.Done(driver);
+    if (!options.Json && !live) {
+        std::printf("Done:     %.0f ms\n",
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - doneStart).count());
+        std::fflush(stdout);
+    }
     api.DisposeDriver(driver);
     if (const int signal = zkhost::Runner::Interrupt.load()) {
         std::fprintf(stderr, "zkhost: stopped by signal %d after hanging up and stopping the driver\n", signal);

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/pause.h"
 #include "common/text.h"
 #include "zkhost/json.h"
 
@@ -40,7 +41,7 @@ bool ParseSeconds(const std::string& word, double& seconds) {
 }
 
 void Sleep(double seconds) {
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    zktool::Pause(seconds);  // on Windows the status window's messages are handled meanwhile
 }
 
 std::string Num(double v) {
