@@ -130,14 +130,17 @@ public:
     }
 
     // The system has no event wait for a serial line: the thread watches for input with poll
-    // and looks at the counts and the modem lines every 50 ms.
+    // and looks at the counts and the modem lines every 50 ms. While received bytes wait to be
+    // read, input cannot be watched (poll would report them again and again), so the counts
+    // are looked at every 2 ms instead: new bytes then still raise their event within 2 ms,
+    // and the watch resumes as soon as the reader has taken them.
     int WaitEvents(std::uint32_t& mask) override {
         mask = 0;
         for (;;) {
             if (cancelled_.load()) return 0;
             const bool watchInput = lastRx_ == 0 && !hungUp_;
             pollfd fds[2] = {{cancelRead_, POLLIN, 0}, {fd_, POLLIN, 0}};
-            const int r = ::poll(fds, watchInput ? 2 : 1, 50);
+            const int r = ::poll(fds, watchInput ? 2 : 1, watchInput || hungUp_ ? 50 : 2);
             if (cancelled_.load()) return 0;
             if (r < 0 && errno != EINTR) return errno;
             if (watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hungUp_ = true;

@@ -238,8 +238,9 @@ int main(int argc, char** argv) {
 
     int status = ok ? kExitOk : kExitNoDriver;
     zkhost::Runner runner(api, driver, checked.Channels, options);
-    if (ok && windowCheck) {
-        if (!zkhost::CheckStatusWindow(api, driver, zktool::FromCp1250(info) + ": " + name, showWindow))
+    // The window exists also when Init failed (it is made first), so it is checked either way.
+    if (windowCheck) {
+        if (!zkhost::CheckStatusWindow(api, driver, zktool::FromCp1250(info) + ": " + name, showWindow) && ok)
             status = kExitFailed;
     } else if (ok && showWindow) {
         api.DriverProc(driver, 1, 0, 0, 0, 0);
