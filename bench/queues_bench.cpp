@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 namespace {
 

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "host/records.h"
-#include "protocol/decoder.h"
+#include "worker/steps.h"
+#include "worker/decoder.h"
 #include "protocol/encoder.h"
 
 namespace {
@@ -98,20 +99,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t requestLength = in.next();
 
     zk::DriverContext ctx;
-    ctx.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
+    ctx.Table.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
     std::vector<std::uint8_t> host(zk::kHostBufferSize);  // exactly what the host grants
     ctx.HostBuffer = host.data();
-    ctx.ADDRESS = 1;
+    ctx.Global.ADDRESS = 1;
     ctx.Stations[1] = MakeStation(1, flags & 1u, flags & 64u);
     ctx.Stations[2] = MakeStation(5, !(flags & 1u), !(flags & 64u));
     ctx.StationCount = 2;
     ctx.AnsweredCall = flags & 2u;
-    ctx.MbKindIndex = static_cast<std::uint8_t>(((flags >> 2) & 3u) | 1u);
+    ctx.Table.MbKindIndex = static_cast<std::uint8_t>(((flags >> 2) & 3u) | 1u);
     static constexpr std::int32_t kStates[4] = {0, 2, 5, 8};
-    ctx.HdbReadState = kStates[(flags >> 4) & 3u];
-    ctx.PREFIX.assign(std::string(framing & 3u, '\xFF'));
-    ctx.PRESUFFIX.assign(std::string((framing >> 2) & 3u, '\x0D'));
-    if (framing & 16u) ctx.SUFFIX.assign("\r\n");
+    ctx.History.HdbReadState = kStates[(flags >> 4) & 3u];
+    ctx.Global.PREFIX.assign(std::string(framing & 3u, '\xFF'));
+    ctx.Global.PRESUFFIX.assign(std::string((framing >> 2) & 3u, '\x0D'));
+    if (framing & 16u) ctx.Global.SUFFIX.assign("\r\n");
 
     std::string request = in.take(requestLength);
     if (flags & 128u) {
@@ -125,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (request.size() > 4) r.Data.assign(std::string_view(request).substr(4));
         zk::StationRecord& st = *ctx.Stations[r.Station];
         if (!st.MemoryBlocks.empty()) r.Key = st.MemoryBlocks[r.Word % st.MemoryBlocks.size()].get();
-        request = zk::CodeMess(ctx, r).str();
+        request = zk::EncodeRequest(ctx, r).str();
     }
 
     std::string frame = in.take(255);
@@ -135,6 +136,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         frame.back() = static_cast<char>(x);
     }
     zk::DecodeMess(ctx, frame, request);
-    if (ctx.AckPending && ctx.AckText.empty()) __builtin_trap();
+    if (ctx.Scheduler.AckPending && ctx.Scheduler.AckText.empty()) __builtin_trap();
     return 0;
 }

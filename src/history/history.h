@@ -4,11 +4,54 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 
-#include "host/records.h"
+#include "base/shortstr.h"
+#include "config/station.h"
+#include "diag/log.h"
+#include "protocol/queues.h"
 
 namespace zk {
+
+inline constexpr std::size_t kHdbRecords = 50000;
+inline constexpr std::size_t kHdbRecordSize = 10;
+inline constexpr std::size_t kHdbBytes = kHdbRecords * kHdbRecordSize;  // 500 000
+
+// The history read-out and browsing of an instance.
+struct HistoryReadout {
+    std::int32_t HdbStation = 1;
+    std::int32_t HdbNumber = 1;  // archive 1..8
+    std::int32_t HdbWritePos = 0;
+    std::int32_t HdbTop = 0;
+    std::int32_t HdbItem13 = 0;
+    std::int32_t HdbCapacity = 0;
+    std::int32_t HdbReadState = 0;
+    double HdbReadTime = 0.0;
+    double HdbReadTimeout = 600.0;
+    std::uint16_t HdbUserPos = 0;
+    std::atomic<bool> HdbFlag{false};
+    std::uint16_t HdbDate[6] = {};  // day, month, year, hour, minute, second
+    // The history reads of the read-out whose data have not arrived yet: station address →
+    // byte count. A read that leaves the queue without its data leaves its entry here.
+    std::map<std::uint32_t, std::uint32_t> HdbAwaited;
+};
+
+// What the history functions work on: the read-out itself and the parts of the instance that
+// it reads from and queues into. The instance builds one for each call.
+struct HistoryContext {
+    HistoryReadout& History;
+    StationSlots& Stations;
+    std::uint8_t StationCount;
+    RequestQueue& ReadQueue;
+    RequestQueue& WriteQueue;
+    Str255& PendingEventText;  // the text the worker shows next
+    const Str255& DriverName;
+    LogState& Log;
+    // Empties both request queues and restarts the line (an abandoned read-out).
+    std::function<void()> ClearQueues;
+};
 
 struct HistoryDateTime {
     std::uint16_t Day = 1, Month = 1, Year = 2000, Hour = 0, Minute = 0, Second = 0;
@@ -35,42 +78,42 @@ inline constexpr std::int32_t kHdbLastKind = 247;
 inline constexpr std::uint32_t kHdbReadChunk = 192;
 
 // Loads the station's history file into a new buffer (no file: no buffer).
-void LoadHistory(DriverContext& ctx, int station);
+void LoadHistory(const HistoryContext& ctx, int station);
 // Writes the station's buffer to its history file.
-void SaveHistory(DriverContext& ctx, int station);
+void SaveHistory(const HistoryContext& ctx, int station);
 // The date and time of a record's time stamp (seconds since 1.1.2000).
 HistoryDateTime HistoryTime(std::uint32_t seconds);
 // The date and time words of record HdbUserPos of station HdbStation, when it can be browsed.
-void ShowHistoryRecord(DriverContext& ctx);
+void ShowHistoryRecord(const HistoryContext& ctx);
 // Queues the reads of records from..to-1 of the station's ring.
-void QueueHistoryReads(DriverContext& ctx, int station, std::int32_t from, std::int32_t to);
+void QueueHistoryReads(const HistoryContext& ctx, int station, std::int32_t from, std::int32_t to);
 
 // Decoder hooks. The position answer: one QQ item (d, b, a) and its 4-byte value while
 // HdbReadState is 5; `counted` counts this answer's position items; an event text, when the
 // answer is complete, goes to `eventText`.
-void HistoryPositionItem(DriverContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a,
+void HistoryPositionItem(const HistoryContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a,
                          const std::uint8_t value[4], int& counted, Str255& eventText);
 // A data answer: `count` bytes for station `station` at kind 240..247 and address.
-void HistoryDataAnswer(DriverContext& ctx, int station, std::uint8_t kind, std::uint16_t address,
+void HistoryDataAnswer(const HistoryContext& ctx, int station, std::uint8_t kind, std::uint16_t address,
                        const std::uint8_t* data, std::size_t count);
 // The write-back confirmation check for one item (d, b, a) of a stored QQ write request.
-void HistoryWriteBackItem(DriverContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a, Str255& eventText);
+void HistoryWriteBackItem(const HistoryContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a, Str255& eventText);
 // The worker's tick: completion (no history read left → queue the write-back; a read that
 // left without its data → end as on the time-out) and the read-out's time-out. Its event text goes to PendingEventText.
-void HistoryTick(DriverContext& ctx, double elapsedSeconds);
+void HistoryTick(const HistoryContext& ctx, double elapsedSeconds);
 
 // ---- Helpers for the browse and save channels --------------------------------------------
 
 // The history file of a station: the host executable's directory + DriverName + the index +
 // ".hdb".
-std::string HistoryFilePath(const DriverContext& ctx, int station);
+std::string HistoryFilePath(std::string_view driverName, int station);
 // The same name in another directory (which ends with its separator).
-std::string HistoryFilePath(const DriverContext& ctx, int station, const std::string& directory);
+std::string HistoryFilePath(std::string_view driverName, int station, const std::string& directory);
 // Record HdbUserPos of station HdbStation (10 bytes), or nullptr when it cannot be browsed
 // now: no such defined station, no buffer, a copy in progress or a position beyond the ring.
-const std::uint8_t* BrowsedHistoryRecord(const DriverContext& ctx);
+const std::uint8_t* BrowsedHistoryRecord(const HistoryContext& ctx);
 // Writes every station's buffer (1..100) to its file; the number of files that failed.
-int SaveAllHistories(DriverContext& ctx);
+int SaveAllHistories(const HistoryContext& ctx);
 
 // ---- The file itself ---------------------------------------------------------------------
 

@@ -1,52 +1,138 @@
 #include "host/records.h"
 
+#include <cstring>
+
+#include "base/texts.h"
+#include "config/defaults.h"
 #include "diag/status_window.h"
 #include "line/serial.h"
+#include "protocol/encodings.h"
 #include "worker/drv_thread.h"
+#include "worker/line_commands.h"
 
 namespace zk {
 
-ChannelItem::ChannelItem() {
-    Text.assign(std::string(32, ' '));
-    Text.append('\0');
-}
-
-MemoryBlock::MemoryBlock() {
-    for (auto& cell : Cells) cell.assign(std::string_view("\0\0\0\0", 4));
-}
-
-std::uint8_t ElementSize(std::uint8_t type) {
-    switch (type) {
-        case 1: return 1;
-        case 2:
-        case 3: return 2;
-        case 4:
-        case 5: return 4;
-        case 6: return 3;
-        default: return 0;
-    }
-}
-
-bool* StatusFlagOfKind(StationRecord& s, int kind) {
-    switch (kind) {
-        case KindBiNewBi: return &s.BiFresh;
-        case KindBiNewAi: return &s.AiFresh;
-        case KindBiNewCt: return &s.CtcFresh;
-        case KindBiNewMi: return &s.MemFresh;
-        case KindBiNewErrControl: return &s.ControlError;
-        case KindInActiveMessage: return &s.ActiveReport;
-        default: return nullptr;
-    }
-}
-
-DriverContext::DriverContext() = default;
+DriverContext::DriverContext() { Log.Clock = &Clock; }
 DriverContext::~DriverContext() = default;
 
 std::int32_t CentisecondsOfDay(const DriverContext& ctx) { return CentisecondsOfDay(ctx.Clock.now()); }
 
 StationRecord* DefinedStation(DriverContext& ctx, int index) {
-    if (index < 1 || index > ctx.StationCount || index > kMaxStations) return nullptr;
-    return ctx.Stations[static_cast<std::size_t>(index)].get();
+    return DefinedStation(ctx.Stations, ctx.StationCount, index);
+}
+
+ConfigContext ConfigOf(DriverContext& ctx, StatusWindow* window) {
+    return ConfigContext{ctx.Global, ctx.Com, ctx.Modem,       ctx.Stations,  ctx.StationCount,
+                         ctx.Log,    ctx.DriverName, ctx.ParFileName, ctx.ErrorText, window};
+}
+
+HistoryContext HistoryOf(DriverContext& ctx) {
+    return HistoryContext{ctx.History,     ctx.Stations,         ctx.StationCount, ctx.ReadQueue,
+                          ctx.WriteQueue,  ctx.PendingEventText, ctx.DriverName,   ctx.Log,
+                          [&ctx] {
+                              PortActions port;
+                              ClearQueues(ctx, port);
+                              if (port.Purge) PurgeLine(ctx.Line);  // goes out with the worker's next flush
+                          }};
+}
+
+namespace {
+
+constexpr char kKeyCodes[27] = {'\x8C', 'A', 'B', 'C', 'D', 'E', '\xFE', 'G', '7', '8', '9', '\r', '4', '5',
+                                '6',    '+', '-', '1', '2',    '3', 'F',    '\x8C', '.', '0', 'E', '\n', '\t'};
+
+void ClearTextRow(TextRow& row) {
+    std::memset(row.State, 0, sizeof row.State);
+    const StationReal zero = FloatToStationReal(0.0);
+    for (auto& cell : row.Cells) cell.assign(zero.view());
+}
+
+}  // namespace
+
+void ResetContext(DriverContext& ctx) {
+    // 1. Pass timing.
+    ctx.Timing.LastPassTime = DateTimeValue(ctx.Clock.now());
+    ctx.Timing.IntervalSum = 0.0;
+    ctx.Timing.PassCount = 0.0;
+    ctx.Timing.PassInterval = 0.0;
+    ctx.Timing.MaxPassInterval = 0.0;
+
+    // 2.
+    ctx.Scheduler.MergeLimit = 60;
+    ctx.Log.LogFileName.clear();
+    ctx.DriverName.assign(text::kDefaultDriverName);
+    ctx.HostBuffer = nullptr;
+
+    // 3. The 100 station records.
+    ResetStations(ctx.Stations);
+
+    // 4.
+    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.LineCode = 222;
+    ctx.StationCount = 0;
+    ctx.Scheduler.RingStation = 1;
+    ctx.Scheduler.RingBlock = 0;
+    ctx.Scheduler.RingItem = 1;
+    ctx.Scheduler.OutStation = 1;
+    ctx.Global.PrstynekRun = false;
+    ctx.Global.SLEEP_TIME = 0.0;
+    ctx.Global.SLEEP_COUNT = 100;
+
+    // 5.
+    ctx.KeyCodes.assign(std::string_view(kKeyCodes, sizeof kKeyCodes));
+    ctx.TestChannel = 1;
+    ctx.TestValue = 0.0;
+    ctx.TestFlag = false;
+    ctx.Scheduler.FullSleepLeft = 0.0;
+
+    // 6.
+    ctx.Global.NUM_MORVEL_ERROR = 1;
+    ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT = false;
+    ctx.Global.BEEP = false;
+    ctx.Global.CUC_PATH.assign(RootDirectory());
+    ctx.Global.DEF_ANALOG_IN_ADDR = 65535;
+
+    // 7. The memory-block table: every cell holds the station real of 0.
+    ctx.Table.TextTable = std::make_unique<TextRow[]>(kTableRows);
+    for (int r = 0; r < kTableRows; ++r) ClearTextRow(ctx.Table.TextTable[static_cast<std::size_t>(r)]);
+
+    // 8. Memory-block read.
+    std::memset(ctx.Table.MbWords, 0, sizeof ctx.Table.MbWords);
+    ctx.Table.MbStation = 1;
+    ctx.Table.MbRequestStation = 1;
+    ctx.Table.MbActive = false;
+    ctx.Table.TableRow = 1;
+    ctx.Table.RowBuffer = TextRow{};
+    std::memset(ctx.Table.RowBuffer.State, 0, sizeof ctx.Table.RowBuffer.State);
+    ctx.Table.MbKindIndex = 1;
+
+    // 9.
+    ctx.Scheduler.Outstanding = false;
+    ctx.Scheduler.AckPending = false;
+    ctx.Scheduler.AckText.clear();
+    ctx.Table.MbFileFlag = false;
+    ctx.Global.IDLE_TIME = 10;
+    ctx.InputsSuspended = false;
+    ctx.AnsweredCall = false;
+
+    // 10. History browsing.
+    ctx.History.HdbStation = 1;
+    ctx.History.HdbNumber = 1;
+    ctx.History.HdbWritePos = 0;
+    ctx.History.HdbTop = 0;
+    ctx.History.HdbItem13 = 0;
+    ctx.History.HdbCapacity = 0;
+    ctx.History.HdbReadState = 0;
+    ctx.History.HdbReadTime = 0.0;
+    ctx.History.HdbReadTimeout = 600.0;
+    ctx.History.HdbUserPos = 0;
+    ctx.History.HdbAwaited.clear();
+    ctx.History.HdbFlag = false;
+    std::memset(ctx.History.HdbDate, 0, sizeof ctx.History.HdbDate);
+
+    // The modem starts from its reset state also when the file has no [MODEM] group.
+    ModemReset(ctx.Modem);
+    ctx.Modem.RingText.clear();
 }
 
 DriverRecord::DriverRecord() = default;

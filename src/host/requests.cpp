@@ -12,7 +12,6 @@
 
 #include "base/format.h"
 #include "base/texts.h"
-#include "config/serial_setup.h"
 #include "diag/log.h"
 #include "history/history.h"
 #include "host/channels.h"
@@ -22,6 +21,8 @@
 #include "platform/platform.h"
 #include "protocol/encodings.h"
 #include "worker/drv_thread.h"
+#include "worker/line_commands.h"
+#include "worker/pass.h"
 
 namespace zk {
 
@@ -71,19 +72,19 @@ Str255 NameLine(const StationRecord& s, std::string_view label, std::size_t cut)
 }
 
 TextRow* CurrentRow(DriverContext& ctx) {
-    if (!ctx.TextTable || ctx.TableRow < 1 || ctx.TableRow > kTableRows) return nullptr;
-    return &ctx.TextTable[ctx.TableRow - 1u];
+    if (!ctx.Table.TextTable || ctx.Table.TableRow < 1 || ctx.Table.TableRow > kTableRows) return nullptr;
+    return &ctx.Table.TextTable[ctx.Table.TableRow - 1u];
 }
 
 // The history record the host browses, when it can be browsed.
 const std::uint8_t* BrowsedRecord(DriverContext& ctx) {
-    const StationRecord* s = DefinedStation(ctx, ctx.HdbStation);
-    if (!s || !s->Hdb || ctx.HdbFlag.load() || ctx.HdbUserPos >= kHdbRecords) return nullptr;
-    return s->Hdb.get() + static_cast<std::size_t>(ctx.HdbUserPos) * kHdbRecordSize;
+    const StationRecord* s = DefinedStation(ctx, ctx.History.HdbStation);
+    if (!s || !s->Hdb || ctx.History.HdbFlag.load() || ctx.History.HdbUserPos >= kHdbRecords) return nullptr;
+    return s->Hdb.get() + static_cast<std::size_t>(ctx.History.HdbUserPos) * kHdbRecordSize;
 }
 
 void RereadHistoryPosition(DriverContext& ctx) {
-    if (BrowsedRecord(ctx)) ShowHistoryRecord(ctx);
+    if (BrowsedRecord(ctx)) ShowHistoryRecord(HistoryOf(ctx));
 }
 
 // ---- GetInput ------------------------------------------------------------------------------
@@ -135,7 +136,7 @@ SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v)
         return SystemRead::Handled;
     }
     if (ch >= 65416 && ch <= 65421) {
-        if (Is(v, HostU16)) Put(v, ctx.HdbDate[ch - 65416]);
+        if (Is(v, HostU16)) Put(v, ctx.History.HdbDate[ch - 65416]);
         return SystemRead::Handled;
     }
     if (ch >= 65411 && ch <= 65413) {
@@ -157,20 +158,20 @@ SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v)
         return SystemRead::Handled;
     }
     switch (ch) {
-        case 60018: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.MbActive.load()); break;
-        case 60022: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.MbFileFlag); break;
+        case 60018: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Table.MbActive.load()); break;
+        case 60022: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Table.MbFileFlag); break;
         case 60294: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Modem.ModemReady.load()); break;
-        case 65399: if (Is(v, HostDouble)) Put(v, ctx.PassInterval.load()); break;
-        case 65400: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbStation)); break;
-        case 65401: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbNumber)); break;
-        case 65402: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.HdbWritePos)); break;
-        case 65403: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.HdbTop)); break;
-        case 65404: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbReadState)); break;
-        case 65405: if (Is(v, HostDouble)) Put(v, ctx.HdbReadTime); break;
-        case 65406: if (Is(v, HostDouble)) Put(v, ctx.HdbReadTimeout); break;
-        case 65409: if (Is(v, HostI32)) Put(v, ctx.HdbItem13); break;
-        case 65414: if (Is(v, HostI32)) Put(v, ctx.HdbCapacity); break;
-        case 65410: if (Is(v, HostU16)) Put(v, ctx.HdbUserPos); break;
+        case 65399: if (Is(v, HostDouble)) Put(v, ctx.Timing.PassInterval.load()); break;
+        case 65400: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbStation)); break;
+        case 65401: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbNumber)); break;
+        case 65402: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.History.HdbWritePos)); break;
+        case 65403: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.History.HdbTop)); break;
+        case 65404: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbReadState)); break;
+        case 65405: if (Is(v, HostDouble)) Put(v, ctx.History.HdbReadTime); break;
+        case 65406: if (Is(v, HostDouble)) Put(v, ctx.History.HdbReadTimeout); break;
+        case 65409: if (Is(v, HostI32)) Put(v, ctx.History.HdbItem13); break;
+        case 65414: if (Is(v, HostI32)) Put(v, ctx.History.HdbCapacity); break;
+        case 65410: if (Is(v, HostU16)) Put(v, ctx.History.HdbUserPos); break;
         case 65532:
             // The shared buffer's descriptor: kind, number, address, without gaps.
             if (Is(v, HostBuffer)) {
@@ -281,13 +282,13 @@ void GetDriverChannel(DriverContext& ctx, std::uint16_t ch, ZkHostValue& v) {
         case 488: Put(v, 0.0); break;
         case 489: Put(v, ctx.SinceAnswer.load()); break;
         case 490: Put(v, static_cast<double>(CountRequests(ctx.ReadQueue) + CountRequests(ctx.WriteQueue))); break;
-        case 491: Put(v, static_cast<double>(ctx.OutKind.load())); break;
-        case 492: Put(v, ctx.FullSleepLeft.load()); break;
-        case 493: Put(v, ctx.ReceivedCount.load()); break;
-        case 494: Put(v, static_cast<double>(ctx.OutStation.load())); break;
-        case 495: Put(v, static_cast<double>(ctx.TxState.load())); break;
+        case 491: Put(v, static_cast<double>(ctx.Scheduler.OutKind.load())); break;
+        case 492: Put(v, ctx.Scheduler.FullSleepLeft.load()); break;
+        case 493: Put(v, ctx.Framing.ReceivedCount.load()); break;
+        case 494: Put(v, static_cast<double>(ctx.Scheduler.OutStation.load())); break;
+        case 495: Put(v, static_cast<double>(ctx.Scheduler.TxState.load())); break;
         case 497: Put(v, static_cast<double>(CountRequests(ctx.WriteQueue))); break;
-        case 498: Put(v, ctx.AcceptedCount.load()); break;
+        case 498: Put(v, ctx.Framing.AcceptedCount.load()); break;
         case 499: Put(v, ctx.SinceTransmit.load()); break;
         default: break;  // 487 and unknown numbers: nothing
     }
@@ -335,15 +336,15 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             if (is(HostDouble) && std::isfinite(b.F64())) ctx.SentCount = b.F64();
             break;
         case 487: if (is(HostBoolean)) ctx.InputsSuspended = b.Flag(); break;
-        case 60000: if (is(HostU8)) ctx.MbRequestStation = b.U8(); break;
-        case 60001: if (is(HostU8)) ctx.MbKindIndex = b.U8() >= 1 && b.U8() <= 3 ? b.U8() : 1; break;
-        case 60002: if (is(HostU16)) ctx.TableRow = b.U16() >= 1 && b.U16() <= kTableRows ? b.U16() : 1; break;
+        case 60000: if (is(HostU8)) ctx.Table.MbRequestStation = b.U8(); break;
+        case 60001: if (is(HostU8)) ctx.Table.MbKindIndex = b.U8() >= 1 && b.U8() <= 3 ? b.U8() : 1; break;
+        case 60002: if (is(HostU16)) ctx.Table.TableRow = b.U16() >= 1 && b.U16() <= kTableRows ? b.U16() : 1; break;
         case 60003:
             if (is(HostBoolean)) {
-                if (ctx.TextTable) {
+                if (ctx.Table.TextTable) {
                     const StationReal zero = FloatToStationReal(0.0);
                     for (int r = 0; r < kTableRows; ++r) {
-                        TextRow& row = ctx.TextTable[static_cast<std::size_t>(r)];
+                        TextRow& row = ctx.Table.TextTable[static_cast<std::size_t>(r)];
                         std::memset(row.State, 0, sizeof row.State);
                         for (auto& cell : row.Cells) cell.assign(zero.view());
                     }
@@ -352,8 +353,8 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             }
             break;
         case 60021: if (is(HostBoolean)) SaveMemoryBlockFile(ctx); break;
-        case 60022: if (is(HostBoolean)) ctx.MbFileFlag = b.Flag(); break;
-        case 60292: if (is(HostBoolean)) ctx.MbAltKinds = b.Flag(); break;
+        case 60022: if (is(HostBoolean)) ctx.Table.MbFileFlag = b.Flag(); break;
+        case 60292: if (is(HostBoolean)) ctx.Table.MbAltKinds = b.Flag(); break;
         case 60293:
             if (is(HostBoolean) && b.U8() == 1) {
                 Show(rec, text::kModemInitStart);
@@ -366,16 +367,16 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
                 HangUp(ctx, port);
             }
             break;
-        case 65398: if (is(HostBoolean)) ctx.BEEP = b.Flag(); break;
+        case 65398: if (is(HostBoolean)) ctx.Global.BEEP = b.Flag(); break;
         case 65400:
             if (is(HostI16)) {
                 const int station = b.I16();
                 if (station >= 1 && station <= ctx.StationCount) {
-                    ctx.HdbStation = station;
-                    ctx.HdbReadState = 6;
+                    ctx.History.HdbStation = station;
+                    ctx.History.HdbReadState = 6;
                     RereadHistoryPosition(ctx);
                 } else {
-                    ctx.HdbReadState = 1;
+                    ctx.History.HdbReadState = 1;
                 }
             }
             break;
@@ -383,40 +384,40 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             if (is(HostI16)) {
                 const int number = b.I16();
                 if (number >= 1 && number <= 8) {
-                    ctx.HdbNumber = number;
-                    ctx.HdbReadState = 6;
+                    ctx.History.HdbNumber = number;
+                    ctx.History.HdbReadState = 6;
                 } else {
-                    ctx.HdbReadState = 1;
+                    ctx.History.HdbReadState = 1;
                 }
             }
             break;
         case 65406:
-            if (is(HostDouble) && std::isfinite(b.F64())) ctx.HdbReadTimeout = b.F64();
+            if (is(HostDouble) && std::isfinite(b.F64())) ctx.History.HdbReadTimeout = b.F64();
             break;
         case 65407:
             if (is(HostBoolean)) {
-                const int state = ctx.HdbReadState;
+                const int state = ctx.History.HdbReadState;
                 if (state == 0 || state == 6 || state == 7 || state == 8 || state == 255) {
                     Show(rec, text::kHdbReadStart);
-                    ctx.HdbReadState = 5;
+                    ctx.History.HdbReadState = 5;
                     std::string data("\x00\x00\x01\xBA\x01\x0D\xBA\x01\x0E\xBA\x01", 11);
-                    data.push_back(static_cast<char>(ctx.HdbNumber + 4));
-                    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(ctx.HdbStation), kKindChannelRead, 0, data,
+                    data.push_back(static_cast<char>(ctx.History.HdbNumber + 4));
+                    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(ctx.History.HdbStation), kKindChannelRead, 0, data,
                                   nullptr);
                     Resume(rec);
                 }
             }
             break;
         case 65408:
-            if (is(HostBoolean) && (ctx.HdbReadState == 2 || ctx.HdbReadState == 5)) {
+            if (is(HostBoolean) && (ctx.History.HdbReadState == 2 || ctx.History.HdbReadState == 5)) {
                 Show(rec, text::kHdbReadInterrupted);
-                ctx.HdbReadState = 7;
+                ctx.History.HdbReadState = 7;
                 ClearQueues(ctx, port);
             }
             break;
         case 65410:
             if (is(HostU16)) {
-                ctx.HdbUserPos = b.U16();
+                ctx.History.HdbUserPos = b.U16();
                 RereadHistoryPosition(ctx);
             }
             break;
@@ -424,7 +425,7 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             if (is(HostBoolean))
                 for (int n = 1; n <= kMaxStations; ++n)
                     if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(n)].get(); s && s->Hdb)
-                        SaveHistory(ctx, n);
+                        SaveHistory(HistoryOf(ctx), n);
             break;
         case 65531: if (is(HostBoolean)) ClearQueues(ctx, port); break;
         case 65533:
@@ -500,7 +501,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
                     write(5, static_cast<std::uint16_t>(j));
                     Resume(rec);
                 }
-                WriteLog(ctx, "Stanice no." + std::to_string(hit.Station), "reinit BO+MO");
+                WriteLog(ctx.Log, "Stanice no." + std::to_string(hit.Station), "reinit BO+MO");
             }
             break;
         case KindOutReadBi:
@@ -573,7 +574,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             EmptyQueue(ctx.ReadQueue);
             EmptyQueue(ctx.WriteQueue);
             port.Purge = true;
-            ctx.TxState = 0;
+            ctx.Scheduler.TxState = 0;
             if (const int waiting = HangUp(ctx, port); waiting > 0) {
                 Resume(rec);
                 StationRecord& w = *ctx.Stations[static_cast<std::size_t>(waiting)];

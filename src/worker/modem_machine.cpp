@@ -4,8 +4,7 @@
 
 #include "base/texts.h"
 #include "diag/log.h"
-#include "host/commands.h"
-#include "host/instance.h"
+#include "worker/line_commands.h"
 #include "host/records.h"
 #include "line/line.h"
 #include "line/modem.h"
@@ -26,8 +25,8 @@ void ShowModemText(DriverRecord& rec, std::string_view text) {
 void LogAndShowReply(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     const std::string_view reply = ctx.Modem.ReplyText.view();
-    WriteLog(ctx, "rec", reply);
-    WriteLog(ctx, "rec", BytesToHex(reply));
+    WriteLog(ctx.Log, "rec", reply);
+    WriteLog(ctx.Log, "rec", BytesToHex(reply));
     ShowModemText(rec, reply);
 }
 
@@ -67,20 +66,20 @@ void CommandStep(DriverRecord& rec) {
                 text += command.Number;
                 text += command.Suffix;
                 m.PendingText = text;
-                WriteLog(ctx, "trans", text.view());
-                WriteLog(ctx, "trans", BytesToHex(text.view()));
+                WriteLog(ctx.Log, "trans", text.view());
+                WriteLog(ctx.Log, "trans", BytesToHex(text.view()));
                 ShowModemText(rec, text.view());
             }
             m.ModemState = 1;
             break;
         case 1:
             if (!m.PendingText.empty()) {
-                SendPending(ctx);
+                SendPending(ctx.Modem, ctx.Line, ctx.Scheduler.TxState);
             } else if (TxCount(ctx.Line) == 0) {
                 m.ReplyText.clear();
                 command.Block.Elapsed = 0.0;
                 m.ModemMsTimers[2] = 0.0;
-                WriteLog(ctx, "timeout", FormatReal(5, 1, command.Block.Limit));
+                WriteLog(ctx.Log, "timeout", FormatReal(5, 1, command.Block.Limit));
                 m.ModemState = 2;
             }
             break;
@@ -89,19 +88,19 @@ void CommandStep(DriverRecord& rec) {
                 std::string detail = "timeout! Modem rec. buffer = \"";
                 detail += m.ReplyText.view();
                 detail += '"';
-                WriteLog(ctx, "rec", detail);
+                WriteLog(ctx.Log, "rec", detail);
                 ShowEvent(rec, text::kModemReplyTimeout);
                 m.ModemState = 3;
-            } else if (CollectReply(ctx, ctx.PREFIX.view())) {
+            } else if (CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) {
                 LogAndShowReply(rec);
                 if (ContainsText(m.ReplyText.view(), command.Block.ExpectedReply.view(), false)) {
                     ModemCommandSucceeded(rec, command.Kind);
                     DropModemCommand(m);
-                    WriteLog(ctx, "rec", "oukej");
+                    WriteLog(ctx.Log, "rec", "oukej");
                     m.ReplyText.clear();
                     m.ModemState = 0;
                 } else {
-                    WriteLog(ctx, "rec", "error");
+                    WriteLog(ctx.Log, "rec", "error");
                     ShowEvent(rec, text::kModemUnexpectedReply);
                     m.ModemState = 3;
                 }
@@ -111,7 +110,7 @@ void CommandStep(DriverRecord& rec) {
             ctx.ReopenPortRequested = true;
             ModemCommandFailed(rec, command.Kind);
             m.LineConnected = false;
-            WriteLog(ctx, "ctrl", "error");
+            WriteLog(ctx.Log, "ctrl", "error");
             DropModemCommand(m);
             m.ModemState = 0;
             break;
@@ -125,7 +124,7 @@ void CommandStep(DriverRecord& rec) {
 void Listen(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     ModemRecord& m = ctx.Modem;
-    if (!CollectReply(ctx, ctx.PREFIX.view())) return;
+    if (!CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) return;
     if (m.ReplyText == m.RingText) {
         ShowEvent(rec, text::kModemRinging);
         m.ReplyText.clear();
@@ -172,7 +171,7 @@ void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
             m.ConnectedTime = 0.0;
             ++m.ConnectionCount;
             ctx.MsTimers[8] = 0.0;
-            ctx.HoldPolling = true;
+            ctx.Scheduler.HoldPolling = true;
             ShowEvent(rec, text::kModemAnswered);
             break;
         default: break;
@@ -191,7 +190,7 @@ void ModemCommandFailed(DriverRecord& rec, std::uint8_t kind) {
             ctx.AnsweredCall = false;
             ShowEvent(rec, text::kModemConnectError);
             const int asked = ConnectionCleanup(ctx);
-            WriteLog(ctx, "connect error, station idx", FormatReal(3, 0, asked));
+            WriteLog(ctx.Log, "connect error, station idx", FormatReal(3, 0, asked));
             if (asked > 0 && asked <= kMaxStations) {
                 if (StationRecord* s = ctx.Stations[static_cast<std::size_t>(asked)].get()) {
                     s->DialRequested = false;

@@ -8,14 +8,13 @@
 
 #include "base/format.h"
 #include "base/texts.h"
-#include "config/serial_setup.h"
 #include "diag/status_window.h"
 #include "history/history.h"
-#include "host/instance.h"
 #include "host/records.h"
 #include "line/line.h"
 #include "line/modem.h"
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
+#include "worker/line_commands.h"
 #include "worker/modem_machine.h"
 
 namespace zk {
@@ -39,13 +38,27 @@ std::string GroupedNumber(long long n) {
 // text it leaves.
 void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
     DriverContext& ctx = *rec.Context;
-    if (ctx.HdbReadState != 2) return;
+    if (ctx.History.HdbReadState != 2) return;
     AddToMemo(rec);  // nothing of an earlier step may be overwritten
-    HistoryTick(ctx, elapsedSeconds);
+    HistoryTick(HistoryOf(ctx), elapsedSeconds);
     AddToMemo(rec);
 }
 
 }  // namespace
+
+void AddToMemo(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    if (ctx.PendingEventText.empty()) return;
+    AddEventLine(rec.Window.get(), ctx.PendingEventText);
+    WriteLog(ctx.Log, "AddToMemo", ctx.PendingEventText);
+    ctx.PendingEventText.clear();
+}
+
+void Show(DriverRecord& rec, std::string_view text) {
+    rec.Context->PendingEventText.assign(text);
+    AddToMemo(rec);
+}
+
 
 void ShowEvent(DriverRecord& rec, std::string_view text) {
     AddToMemo(rec);
@@ -56,15 +69,15 @@ void RefreshStatusLabels(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     StatusWindow* w = rec.Window.get();
     if (!w) return;
-    const double passes = ctx.PassCount.load();
-    const double average = passes > 0.0 ? ctx.IntervalSum.load() / passes : 0.0;
-    w->Labels[LabelIdle] = Fmt(std::string(text::kFmtLabelIdle).c_str(), ctx.PassInterval.load(),
-                               ctx.MaxPassInterval.load(), average);
+    const double passes = ctx.Timing.PassCount.load();
+    const double average = passes > 0.0 ? ctx.Timing.IntervalSum.load() / passes : 0.0;
+    w->Labels[LabelIdle] = Fmt(std::string(text::kFmtLabelIdle).c_str(), ctx.Timing.PassInterval.load(),
+                               ctx.Timing.MaxPassInterval.load(), average);
     w->Labels[LabelTransmit] = Fmt(std::string(text::kFmtLabelTransmit).c_str(),
                                    static_cast<double>(CountRequests(ctx.ReadQueue)),
                                    static_cast<double>(CountRequests(ctx.WriteQueue)));
     w->Labels[LabelPacket] = Fmt(std::string(text::kFmtLabelPacket).c_str(), ctx.SentCount.load(),
-                                 ctx.ReceivedCount.load(), ctx.ErrorTotal.load());
+                                 ctx.Framing.ReceivedCount.load(), ctx.ErrorTotal.load());
     const long long kilobytes = std::llround(static_cast<double>(HeapBytesInUse()) / 1024.0);
     w->Labels[LabelMem] =
         std::string(text::kFmtLabelMemPrefix) + GroupedNumber(kilobytes) + std::string(text::kFmtLabelMemSuffix);
@@ -79,8 +92,8 @@ void TimerTick(DriverRecord& rec) {
     const std::int32_t now = CentisecondsOfDay(ctx);
     std::int32_t elapsed = 0;
     if (ctx.LastTick > now) {
-        ctx.IntervalSum = 0.0;
-        ctx.PassCount = 0.0;
+        ctx.Timing.IntervalSum = 0.0;
+        ctx.Timing.PassCount = 0.0;
     } else {
         elapsed = now - ctx.LastTick;
     }
@@ -99,7 +112,7 @@ void TimerTick(DriverRecord& rec) {
     SuperviseHistoryReadOut(rec, seconds);
 
     // 7. The hold after an answered call ends after 10 s.
-    if (ctx.HoldPolling.load() && ctx.MsTimers[8] >= 10000.0) ctx.HoldPolling = false;
+    if (ctx.Scheduler.HoldPolling.load() && ctx.MsTimers[8] >= 10000.0) ctx.Scheduler.HoldPolling = false;
 
     // 8. Station time and sleep.
     for (int n = 1; n <= ctx.StationCount; ++n) {
@@ -119,13 +132,13 @@ void TimerTick(DriverRecord& rec) {
     }
 
     // 9. The full sleep of all stations.
-    if (ctx.FullSleepLeft.load() > 0.0) {
-        const double left = ctx.FullSleepLeft.load() - seconds;
+    if (ctx.Scheduler.FullSleepLeft.load() > 0.0) {
+        const double left = ctx.Scheduler.FullSleepLeft.load() - seconds;
         if (left <= 0.0) {
-            ctx.FullSleepLeft = 0.0;
+            ctx.Scheduler.FullSleepLeft = 0.0;
             ShowEvent(rec, text::kFullSleepEnd);
         } else {
-            ctx.FullSleepLeft = left;
+            ctx.Scheduler.FullSleepLeft = left;
         }
     }
 
@@ -138,20 +151,20 @@ void RunPassSteps(DriverRecord& rec) {
 
     // Pass timing.
     const double now = DateTimeValue(ctx.Clock.now());
-    const double interval = (now - ctx.LastPassTime) * 86400000.0;
-    ctx.PassInterval = interval;
-    if (interval > ctx.MaxPassInterval.load()) ctx.MaxPassInterval = interval;
-    ctx.LastPassTime = now;
-    ctx.IntervalSum = ctx.IntervalSum.load() + interval;
-    ctx.PassCount = ctx.PassCount.load() + 1.0;
+    const double interval = (now - ctx.Timing.LastPassTime) * 86400000.0;
+    ctx.Timing.PassInterval = interval;
+    if (interval > ctx.Timing.MaxPassInterval.load()) ctx.Timing.MaxPassInterval = interval;
+    ctx.Timing.LastPassTime = now;
+    ctx.Timing.IntervalSum = ctx.Timing.IntervalSum.load() + interval;
+    ctx.Timing.PassCount = ctx.Timing.PassCount.load() + 1.0;
 
-    ctx.WorkerBusy = true;
+    ctx.Timing.WorkerBusy = true;
     TimerTick(rec);
     AddToMemo(rec);
 
     // The line: the modem's timers, its initialisation after Init, one step of the machine.
     if (ctx.Line.Active) {
-        ModemTick(ctx);
+        ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
         if (ctx.Modem.ModemInitRequest.exchange(false)) {
             ShowEvent(rec, text::kModemInitStart);
             QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
@@ -168,7 +181,7 @@ void RunPassSteps(DriverRecord& rec) {
     // One decoding step.
     ExtractDATA(ctx);
     AddToMemo(rec);
-    ctx.WorkerBusy = false;
+    ctx.Timing.WorkerBusy = false;
 }
 
 int WorkerPass(DriverRecord& rec) {
@@ -181,11 +194,11 @@ int WorkerPass(DriverRecord& rec) {
     int pause = 0;
     {
         std::lock_guard lock(ctx->Lock);
-        if (ctx->WorkerBusy || ctx->StopRequest.load()) return 0;
+        if (ctx->Timing.WorkerBusy || ctx->StopRequest.load()) return 0;
         RunPassSteps(rec);
         reopen = std::exchange(ctx->ReopenPortRequested, false);
-        beep = std::exchange(ctx->BeepRequested, std::uint16_t{0});
-        pause = ctx->IDLE_TIME > 0 ? ctx->IDLE_TIME : 0;
+        beep = std::exchange(ctx->Scheduler.BeepRequested, std::uint16_t{0});
+        pause = ctx->Global.IDLE_TIME > 0 ? ctx->Global.IDLE_TIME : 0;
     }
     FlushLine(ctx->Line);
     if (beep) Beep(beep, 1);

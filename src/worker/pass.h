@@ -8,9 +8,20 @@
 // modem machine asked for.
 #pragma once
 
+#include <atomic>
 #include <string_view>
 
 namespace zk {
+
+// The worker's pass statistics (milliseconds; LastPassTime is a date-time value).
+struct PassTiming {
+    std::atomic<double> IntervalSum{0.0};
+    std::atomic<double> PassCount{0.0};
+    double LastPassTime = 0.0;
+    std::atomic<double> PassInterval{0.0};
+    std::atomic<double> MaxPassInterval{0.0};
+    bool WorkerBusy = false;
+};
 
 struct DriverRecord;
 
@@ -28,6 +39,12 @@ void TimerTick(DriverRecord& rec);
 // Writes the four refreshed status lines (pass time, queued requests, message counters, heap).
 // The caller holds the instance's lock.
 void RefreshStatusLabels(DriverRecord& rec);
+
+// The worker's and the host's way to show a text: the event list and the log tag "AddToMemo".
+// AddToMemo shows PendingEventText, if any; Show shows `text` in its place. The caller holds
+// the instance's lock.
+void AddToMemo(DriverRecord& rec);
+void Show(DriverRecord& rec, std::string_view text);
 
 // Shows a text in the event list and logs it under "AddToMemo". A text that another step left
 // in PendingEventText is shown first, so none is lost. The caller holds the instance's lock.

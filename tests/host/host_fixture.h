@@ -80,9 +80,9 @@ struct HostFixture {
     HostFixture() {
         std::lock_guard lock(ctx.Lock);
         zk::ResetContext(ctx);
-        zk::PrepareStations(ctx);
-        ctx.CUC_PATH.assign(dir.path() + "/");
-        ctx.DEVICE.assign("/nonexistent/zkdrv-test-tty");
+        zk::PrepareStations(ctx.Stations);
+        ctx.Global.CUC_PATH.assign(dir.path() + "/");
+        ctx.Com.DEVICE.assign("/nonexistent/zkdrv-test-tty");
         rec->Window = std::make_unique<zk::StatusWindow>();
         zk::InitStatusWindow(*rec->Window);
         rec->Window->EventList.clear();

@@ -1,6 +1,6 @@
 // Request queues: the duplicate rule, removal, the indexes behind the duplicate check, and the
 // receive queue.
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 #include <gtest/gtest.h>
 

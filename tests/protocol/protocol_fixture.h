@@ -12,6 +12,7 @@
 
 #include "config/defaults.h"
 #include "host/records.h"
+#include "worker/steps.h"
 #include "protocol/encodings.h"
 #include "support/temp_dir.h"
 
@@ -39,7 +40,7 @@ protected:
     void SetUp() override {
         ctx.Clock.now = [] { return zk::LocalTime{2024, 3, 4, 5, 6, 7, 0}; };
         zk::ResetContext(ctx);
-        ctx.ADDRESS = 1;
+        ctx.Global.ADDRESS = 1;
         ctx.Log.LogFileName.assign(dir.file("zk.log"));
         ctx.Log.LogEnabled = true;
     }

@@ -23,7 +23,7 @@ class Modem : public zktest::WorkerFixture {
 protected:
     void SetUp() override {
         DefineStations(3);
-        ctx->PREFIX.assign(std::string(1, kTerminator));
+        ctx->Global.PREFIX.assign(std::string(1, kTerminator));
         ctx->Line.Active = true;
     }
     ModemRecord& M() { return ctx->Modem; }
@@ -55,11 +55,11 @@ bool DialogueWorks() {
     DriverContext probe;
     ResetContext(probe);
     probe.Modem.PendingText.assign("AT");
-    SendPending(probe);
+    SendPending(probe.Modem, probe.Line, probe.Scheduler.TxState);
     if (!probe.Modem.PendingText.empty()) return false;
     probe.Line.Rx = {'O', 'K', static_cast<std::uint8_t>(kTerminator)};
     for (int i = 0; i < 3; ++i)
-        if (CollectReply(probe, std::string_view(&kTerminator, 1))) return true;
+        if (CollectReply(probe.Modem, probe.Line, std::string_view(&kTerminator, 1))) return true;
     return false;
 }
 
@@ -69,7 +69,7 @@ bool DialogueWorks() {
 TEST_F(Modem, TheCommandTextIsComposedLoggedAndShown) {
     zktest::TempDir dir;
     ctx->Log.LogFileName.assign(dir.file("m.log"));
-    EnableLog(*ctx);
+    EnableLog(ctx->Log, ctx->DriverName.view());
     QueueDial(M(), "123");
     ModemStep(*rec);
     EXPECT_EQ(M().ModemState, 1);
@@ -83,7 +83,7 @@ TEST_F(Modem, TheCommandTextIsComposedLoggedAndShown) {
 TEST_F(Modem, TheReplyIsAwaitedOnlyWhenTheTextHasLeftThePort) {
     zktest::TempDir dir;
     ctx->Log.LogFileName.assign(dir.file("m.log"));
-    EnableLog(*ctx);
+    EnableLog(ctx->Log, ctx->DriverName.view());
     QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
     M().CommandQueue.front().Block.Elapsed = 1.5;
     M().ModemState = 1;
@@ -177,7 +177,7 @@ TEST_F(Modem, SuccessfulCommandsSetTheirFlags) {
     ModemCommandSucceeded(*rec, ModemAnswer);
     EXPECT_TRUE(ctx->AnsweredCall);
     EXPECT_TRUE(M().LineConnected.load());
-    EXPECT_TRUE(ctx->HoldPolling.load());
+    EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
     EXPECT_EQ(ctx->MsTimers[8], 0.0);
     EXPECT_EQ(M().ConnectionCount, 2u);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - Aktivní linka připojena"});
@@ -189,7 +189,7 @@ TEST_F(Modem, AQueuedCommandTakesTheLineFromTheScheduler) {
     QueueModemCommand(M(), ModemHangUp, M().HangupBlock, {}, {});
     ModemStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - ~~~+++~~~ATH0\r~~"});
-    EXPECT_FALSE(ctx->WriteChosen);
+    EXPECT_FALSE(ctx->Scheduler.WriteChosen);
     EXPECT_EQ(Station(1).RequestCount, 0u);
 
     ClearModemCommands(M());
@@ -197,7 +197,7 @@ TEST_F(Modem, AQueuedCommandTakesTheLineFromTheScheduler) {
     M().PendingText.clear();
     ModemStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - QQ/zápis (01 )"});
-    EXPECT_TRUE(ctx->WriteChosen);
+    EXPECT_TRUE(ctx->Scheduler.WriteChosen);
 }
 
 TEST_F(Modem, AnInitAnsweredWithOkSucceeds) {
@@ -286,7 +286,7 @@ TEST_F(Modem, TheSixthRingIsAnsweredAndTheAnswerHoldsThePolling) {
     EXPECT_EQ(written, "ATA\r");
     EXPECT_TRUE(ctx->AnsweredCall);
     EXPECT_TRUE(M().LineConnected.load());
-    EXPECT_TRUE(ctx->HoldPolling.load());
+    EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
     EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Aktivní linka připojena"));
 }
 

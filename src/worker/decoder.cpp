@@ -2,7 +2,7 @@
 // items, each starting with a letter; the walk runs over the bytes between the length byte
 // and the check byte, and no item is read past them: an item that does not fit ends the walk.
 // Positions below are 1-based, as the stations' documentation counts them.
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -61,10 +61,10 @@ void ApplyCounter(CounterEntry& c) {
 // The request's body (command letters and items) from a stored request frame, found through
 // the frame's own length byte behind the configured PREFIX; empty when the text is no frame.
 std::string_view RequestBody(const DriverContext& ctx, std::string_view request) {
-    const std::size_t p = ctx.PREFIX.size();
+    const std::size_t p = ctx.Global.PREFIX.size();
     if (request.size() < p + 2) return {};
     const std::size_t length = static_cast<std::uint8_t>(request[p + 1]);
-    const std::size_t fixed = 5 + ctx.PRESUFFIX.size();  // routing item, PRESUFFIX, check byte
+    const std::size_t fixed = 5 + ctx.Global.PRESUFFIX.size();  // routing item, PRESUFFIX, check byte
     if (length < fixed || request.size() < p + 2 + length) return {};
     return request.substr(p + 6, length - fixed);
 }
@@ -109,7 +109,7 @@ std::size_t Decoder::analog(std::size_t o) {
         for (unsigned i = 1; i <= 8; ++i) {
             const std::size_t n = 8 * g + i;
             unsigned raw = f.wordHigh(o + 2 + 16 * k + 2 * (i - 1));
-            WriteLog(ctx, "AI Word", Fmt("%5u", raw));
+            WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
             double range = 255.0;
             if (raw & 0x8000u) {
                 range = 4095.0;
@@ -122,8 +122,8 @@ std::size_t Decoder::analog(std::size_t o) {
             lim.LastRaw = TruncLow16(r);
             const double value = lim.Lower + (lim.Upper - lim.Lower) * lim.LastRaw / range;
             st.Analog[n] = value;
-            WriteLog(ctx, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
-            WriteLog(ctx, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
+            WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
+            WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
         }
         ++k;
     }
@@ -251,7 +251,7 @@ std::size_t Decoder::memoryRead(std::size_t o) {
             }
             e.Value = value;
             st.MemFresh = true;
-            WriteLog(ctx, "decodeMess MI",
+            WriteLog(ctx.Log, "decodeMess MI",
                      Fmt("index %3u adr ", j) + WordToHex(static_cast<std::uint16_t>(address)) + " value " +
                          FormatReal(6, 1, value));
             break;
@@ -296,16 +296,16 @@ void Decoder::sampleBlock(unsigned address, std::string_view data) {
     for (int j = 0; j < 6; ++j) {
         const int row = first + j;
         // Rows outside the table are not written.
-        if (row < 1 || row > kTableRows || !ctx.TextTable) continue;
+        if (row < 1 || row > kTableRows || !ctx.Table.TextTable) continue;
         const std::string_view sample = data.substr(31 * static_cast<std::size_t>(j), 31);
-        TextRow& r = ctx.TextTable[static_cast<std::size_t>(row - 1)];
+        TextRow& r = ctx.Table.TextTable[static_cast<std::size_t>(row - 1)];
         for (int i = 0; i < 6; ++i) r.State[i] = static_cast<std::uint8_t>(BcdToInt(static_cast<std::uint8_t>(sample[i])));
         r.State[6] = static_cast<std::uint8_t>(sample[6]);
         for (std::size_t c = 0; c < 8; ++c) r.Cells[c].assign(sample.substr(7 + 3 * c, 3));
         lastWritten = row;
     }
     if (lastWritten == 0) return;
-    if (lastWritten == kTableRows) ctx.MbActive = false;
+    if (lastWritten == kTableRows) ctx.Table.MbActive = false;
     if (ctx.HostBuffer) {  // header fields only, far inside the buffer the host granted
         PutLe32(ctx.HostBuffer + 8, static_cast<std::uint32_t>(lastWritten));
         if (lastWritten == kTableRows) PutLe32(ctx.HostBuffer + 24, 2);
@@ -317,7 +317,7 @@ void Decoder::qqWritten() {
     if (body.size() >= 2 && body[1] == 'Q') {
         const std::string_view items = body.substr(2);
         for (std::size_t i = 0; i + 3 <= items.size(); i += 3)
-            HistoryWriteBackItem(ctx, static_cast<std::uint8_t>(items[i]), static_cast<std::uint8_t>(items[i + 1]),
+            HistoryWriteBackItem(HistoryOf(ctx), static_cast<std::uint8_t>(items[i]), static_cast<std::uint8_t>(items[i + 1]),
                                  static_cast<std::uint8_t>(items[i + 2]), ctx.PendingEventText);
     }
     label(text::kLabelQqWritten);
@@ -339,7 +339,7 @@ void Decoder::storeQqValue(ChannelItem& item, int chunk, const std::uint8_t v[4]
         case QqReal: {
             const std::uint32_t pattern = invalid ? 0x00010000u : bits;
             item.Value = invalid ? std::bit_cast<float>(pattern) : ToFloat32(IeeeSingleToFloat(pattern, -1e37));
-            WriteLog(ctx, "QQ Real = ", IeeeSingleToText(pattern));
+            WriteLog(ctx.Log, "QQ Real = ", IeeeSingleToText(pattern));
             break;
         }
         case QqString: {
@@ -369,20 +369,20 @@ void Decoder::qqValues(std::size_t o) {
             st.CallCode = std::memcmp(v, kInvalid, 4) == 0 ? 65536u : Le32(v);
         }
         label(text::kLabelTl2Report);
-        ctx.HoldPolling = false;
+        ctx.Scheduler.HoldPolling = false;
         return;
     }
     const std::string_view body = RequestBody(ctx, request);
     if (body.size() < 2 || body[1] != 'q') return;
     const std::string_view items = body.substr(2);
     if (values.size() / 4 != items.size() / 3) {
-        WriteLog(ctx, "QQ Data", "Sync error!");
+        WriteLog(ctx.Log, "QQ Data", "Sync error!");
         return;
     }
     label(text::kLabelQqRead);
     label(std::to_string(values.size() / 4));
     label("x) ");
-    WriteLog(ctx, "QQ Data Decode", "Start");
+    WriteLog(ctx.Log, "QQ Data Decode", "Start");
     int counted = 0;
     for (std::size_t i = 0; i < items.size() / 3; ++i) {
         const auto d = static_cast<std::uint8_t>(items[3 * i]);
@@ -390,14 +390,14 @@ void Decoder::qqValues(std::size_t o) {
         const auto a = static_cast<std::uint8_t>(items[3 * i + 2]);
         const std::string_view raw = values.substr(4 * i, 4);
         const auto* v = reinterpret_cast<const std::uint8_t*>(raw.data());
-        WriteLog(ctx, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
+        WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
         const bool invalid = std::memcmp(v, kInvalid, 4) == 0;
-        if (ctx.HdbReadState == 5) HistoryPositionItem(ctx, d, b, a, v, counted, ctx.PendingEventText);
+        if (ctx.History.HdbReadState == 5) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
         int chunk = 0;
         ChannelItem* item = FindQqChannel(st, d, b, a, chunk);
         if (item && (item->Direction == DirRead || item->Direction == DirBidir)) storeQqValue(*item, chunk, v, invalid);
     }
-    WriteLog(ctx, "QQ Data Decode", "End");
+    WriteLog(ctx.Log, "QQ Data Decode", "End");
 }
 
 std::size_t Decoder::qqFamily(std::size_t o) {
@@ -417,13 +417,13 @@ std::size_t Decoder::qqFamily(std::size_t o) {
             const unsigned count = f.at(o + 5);
             if (!f.fits(o + 5 + count)) return 0;
             const std::string_view data = f.sub(o + 6, count);
-            const bool sampleKind = (ctx.MbKindIndex == 1 && (kind == 72 || kind == 136)) ||
-                                    (ctx.MbKindIndex == 2 && (kind == 76 || kind == 140)) ||
-                                    (ctx.MbKindIndex == 3 && (kind == 80 || kind == 144));
+            const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == 72 || kind == 136)) ||
+                                    (ctx.Table.MbKindIndex == 2 && (kind == 76 || kind == 140)) ||
+                                    (ctx.Table.MbKindIndex == 3 && (kind == 80 || kind == 144));
             if (sampleKind && count == 186 && (static_cast<int>(address) - 32768) % 186 == 0) {
                 sampleBlock(address, data);
-            } else if (ctx.HdbReadState == 2 && kind >= 240 && kind <= 247) {
-                HistoryDataAnswer(ctx, stationIndex, static_cast<std::uint8_t>(kind),
+            } else if (ctx.History.HdbReadState == 2 && kind >= 240 && kind <= 247) {
+                HistoryDataAnswer(HistoryOf(ctx), stationIndex, static_cast<std::uint8_t>(kind),
                                   static_cast<std::uint16_t>(address),
                                   reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
             }
@@ -450,7 +450,7 @@ std::size_t Decoder::item(std::size_t o) {
             ackDue = true;
             st.ActiveReport = true;
             st.OnLine = true;
-            ctx.HoldPolling = false;
+            ctx.Scheduler.HoldPolling = false;
             label(text::kLabelActiveReport);
             return o;
         case 'K': return constants(o, true);
@@ -462,7 +462,7 @@ std::size_t Decoder::item(std::size_t o) {
         case 'X':
             ackDue = true;
             st.ControlError = true;
-            ctx.HoldPolling = false;
+            ctx.Scheduler.HoldPolling = false;
             label(text::kLabelControlError);
             return o;
         case 'Q': return qqFamily(o);
@@ -488,10 +488,10 @@ Str255 Decoder::acknowledgement() const {
     } else {
         ack.assign(f.bytes);
     }
-    if (ctx.PREFIX.size() + ack.size() + ctx.SUFFIX.size() > Str255::Capacity) return {};
-    Str255 out(ctx.PREFIX.view());
+    if (ctx.Global.PREFIX.size() + ack.size() + ctx.Global.SUFFIX.size() > Str255::Capacity) return {};
+    Str255 out(ctx.Global.PREFIX.view());
     out += ack;
-    out += ctx.SUFFIX.view();
+    out += ctx.Global.SUFFIX.view();
     return out;
 }
 
@@ -514,14 +514,14 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     const Frame f{frame};
     if (f.size() < 2) return false;
     // The sender and the target by the frame's layout.
-    std::uint8_t target = ctx.ADDRESS;
+    std::uint8_t target = ctx.Global.ADDRESS;
     std::uint8_t sender = f.at(1);
     if (f.size() >= 3 && (f.at(3) == 'Y' || f.at(3) == 'y')) {
         if (f.size() < 6) return false;  // a routing item cut short
         target = f.at(1);
         sender = f.at(6);
     }
-    if (target != ctx.ADDRESS) return false;
+    if (target != ctx.Global.ADDRESS) return false;
     int index = 0;
     for (int n = 1; n <= ctx.StationCount && n <= kMaxStations; ++n) {
         const StationRecord* s = ctx.Stations[static_cast<std::size_t>(n)].get();
@@ -533,7 +533,7 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     if (index == 0) return false;
     StationRecord& st = *ctx.Stations[static_cast<std::size_t>(index)];
 
-    HexDumpLog(ctx, "Decode Received Message", frame);
+    HexDumpLog(ctx.Log, "Decode Received Message", frame);
 
     // Any answer wakes the station.
     st.ElapsedTime = 0.0;
@@ -558,13 +558,13 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     }
 
     if (d.ackDue) {
-        WriteLog(ctx, "Answer", "AH");
+        WriteLog(ctx.Log, "Answer", "AH");
         const Str255 ack = d.acknowledgement();
-        WriteLog(ctx, "SEND", BytesToHex(ack.view()));
-        ctx.AckText = ack;
-        ctx.AckPending = !ack.empty();
+        WriteLog(ctx.Log, "SEND", BytesToHex(ack.view()));
+        ctx.Scheduler.AckText = ack;
+        ctx.Scheduler.AckPending = !ack.empty();
     } else {
-        ctx.AckPending = false;
+        ctx.Scheduler.AckPending = false;
     }
     return true;
 }
@@ -573,7 +573,7 @@ void ExtractDATA(DriverContext& ctx) {
     ReceiveEntry entry;
     if (!TakeReceived(ctx.ReceiveQueue, entry)) return;
     const bool known = DecodeMess(ctx, entry.Frame.view(), entry.Request.view());
-    WriteLog(ctx, "ExtractDATA", known ? "DecodeMess = 1" : "DecodeMess = 0");
+    WriteLog(ctx.Log, "ExtractDATA", known ? "DecodeMess = 1" : "DecodeMess = 0");
 }
 
 }  // namespace zk

@@ -1,4 +1,4 @@
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 #include <algorithm>
 #include <cstring>

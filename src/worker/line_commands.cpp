@@ -1,0 +1,114 @@
+#include "worker/line_commands.h"
+
+#include <string>
+
+#include "base/texts.h"
+#include "config/serial_setup.h"
+#include "diag/log.h"
+#include "diag/status_window.h"
+#include "line/line.h"
+#include "line/modem.h"
+#include "line/serial.h"
+
+namespace zk {
+
+void RunPortActions(DriverRecord& rec, const PortActions& actions) {
+    if (!rec.SerialPort) return;
+    if (actions.Purge) PurgePort(*rec.SerialPort);
+    if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
+}
+
+int ConnectionCleanup(DriverContext& ctx) {
+    int highest = 0;
+    for (int i = 1; i <= kMaxStations; ++i) {
+        StationRecord* s = ctx.Stations[i].get();
+        if (!s) continue;
+        if (s->DialRequested) highest = i;
+        s->DialRequested = false;
+        s->OnLine = false;
+        s->AwaitingAnswer = false;
+    }
+    return highest;
+}
+
+void ClearQueues(DriverContext& ctx, PortActions& port) {
+    EmptyQueue(ctx.ReadQueue);
+    EmptyQueue(ctx.WriteQueue);
+    port.Purge = true;
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.Scheduler.TxState = 0;
+    ctx.Framing.LastTxMessage.clear();
+}
+
+int HangUp(DriverContext& ctx, PortActions& port) {
+    ModemRecord& m = ctx.Modem;
+    // The modem's line texts and flags.
+    m.PendingText.clear();
+    m.ReplyText.clear();
+    m.Pausing = false;
+    m.TerminatorTaken = false;
+    ctx.AnsweredCall = false;
+
+    int waiting = 0;
+    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i)
+        if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get(); s && s->DialRequested) waiting = i;
+
+    // The connection itself.
+    m.LineConnected = false;
+    if (waiting > 0) {
+        port.SendReturn = true;
+    } else {
+        ClearModemCommands(m);
+        m.ModemState = 0;
+        QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+    }
+    WriteLog(ctx.Log, "close", "communication !!!!");
+    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i) {
+        StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get();
+        if (!s) continue;
+        s->AwaitingAnswer = false;
+        s->OnLine = false;
+        s->DialRequested = false;
+    }
+    return waiting;
+}
+
+void SetupSerialPort(DriverRecord& rec) {
+    if (!rec.SerialPort || !rec.Context) return;
+    TSerial& port = *rec.SerialPort;
+    DriverContext& ctx = *rec.Context;
+
+    // The settings, copied under the lock; the port itself is worked without it.
+    ComSettings com;
+    {
+        std::lock_guard lock(ctx.Lock);
+        com = ctx.Com;
+    }
+
+    ApplyComSettings(port, com);
+    const bool open = port.Active();
+
+    // Cancel what may still be in progress; nothing buffered is lost.
+    PurgePort(port);
+
+    std::lock_guard lock(ctx.Lock);
+    // The event list and the log say which port opened.
+    Str255 line(text::kPortInit);
+    line += "COM" + std::to_string(port.Port()) + " " + std::to_string(port.Baudrate()) + "Bd";
+    AddEventLine(rec.Window.get(), line);
+    WriteLog(ctx.Log, "port", port.EffectiveDeviceName());
+    if (!open) {
+        AddEventLine(rec.Window.get(), text::kPortOpenError);
+        WriteLog(ctx.Log, "port", "error " + std::to_string(port.ErrorCode()));
+    }
+    // The line's state.
+    ctx.SinceAnswer = 0.0;
+    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.LineCode = 222;
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.AnsweredCall = false;
+}
+
+}  // namespace zk
