@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "base/format.h"
 #include "base/texts.h"
@@ -75,7 +76,7 @@ void QueueSegment(const HistoryContext& ctx, std::uint8_t station, std::uint32_t
 // Ends a read-out that cannot complete: what has arrived stays, the station's read position is
 // not written, the queues and the line are cleared.
 void AbandonReadOut(const HistoryContext& ctx) {
-    ctx.History.HdbReadState = kHdbTimedOut;
+    ctx.History.HdbReadState = HdbReadState::TimedOut;
     ctx.PendingEventText.assign(text::kHdbTimeout);
     ctx.History.HdbAwaited.clear();
     if (ctx.ClearQueues) ctx.ClearQueues();
@@ -99,6 +100,44 @@ std::string HistoryFilePath(std::string_view driverName, int station, const std:
 
 std::string HistoryFilePath(std::string_view driverName, int station) {
     return HistoryFilePath(driverName, station, ExecutableDirectory());
+}
+
+bool ChooseHistoryStation(HistoryReadout& h, int station, int stationCount) {
+    const bool taken = station >= 1 && station <= stationCount;
+    if (taken) h.HdbStation = station;
+    h.HdbReadState = taken ? HdbReadState::Chosen : HdbReadState::Idle;
+    return taken;
+}
+
+bool ChooseHistoryArchive(HistoryReadout& h, int number) {
+    const bool taken = number >= 1 && number <= 8;
+    if (taken) h.HdbNumber = number;
+    h.HdbReadState = taken ? HdbReadState::Chosen : HdbReadState::Idle;
+    return taken;
+}
+
+bool StartHistoryReadOut(const HistoryContext& ctx) {
+    HistoryReadout& h = ctx.History;
+    switch (h.HdbReadState) {
+        case HdbReadState::Start:
+        case HdbReadState::Chosen:
+        case HdbReadState::Interrupted:
+        case HdbReadState::WriteBack:
+        case HdbReadState::Finished: break;
+        default: return false;  // a read-out is under way, or the last choice was out of range
+    }
+    h.HdbReadState = HdbReadState::PositionQuery;
+    // The capacity (0/0/1), item 13, Top (14) and the archive's UserPos (archive + 4).
+    std::string data("\x00\x00\x01\xBA\x01\x0D\xBA\x01\x0E\xBA\x01", 11);
+    data.push_back(static_cast<char>(h.HdbNumber + 4));
+    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(h.HdbStation), kKindChannelRead, 0, data, nullptr);
+    return true;
+}
+
+bool InterruptHistoryReadOut(HistoryReadout& h) {
+    if (h.HdbReadState != HdbReadState::Reading && h.HdbReadState != HdbReadState::PositionQuery) return false;
+    h.HdbReadState = HdbReadState::Interrupted;
+    return true;
 }
 
 void LoadHistory(const HistoryContext& ctx, int station) {
@@ -185,38 +224,38 @@ void QueueHistoryReads(const HistoryContext& ctx, int station, std::int32_t from
 
 void HistoryPositionItem(const HistoryContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a,
                          const std::uint8_t value[4], int& counted, Str255& eventText) {
-    if (ctx.History.HdbReadState != kHdbPositionQuery) return;
+    if (ctx.History.HdbReadState != HdbReadState::PositionQuery) return;
     const bool invalid = IsInvalid(value);
     const std::int32_t v = Signed32(value);
     if (d == 0 && b == 0 && a == 1) {
         ++counted;
-        if (invalid) ctx.History.HdbReadState = kHdbPositionFailed;
+        if (invalid) ctx.History.HdbReadState = HdbReadState::PositionFailed;
         else ctx.History.HdbCapacity = v == 1 ? 50000 : 6500;
     }
     if (d == kItemGroup && b == 1 && a == kItemThirteen) {
         ++counted;
-        if (invalid) ctx.History.HdbReadState = kHdbPositionFailed;
+        if (invalid) ctx.History.HdbReadState = HdbReadState::PositionFailed;
         else ctx.History.HdbItem13 = v;
     }
     // A position outside the ring is as useless as the invalid marker: reading from it would
     // leave the history area.
     if (d == kItemGroup && b == 1 && a == kItemTop) {
         ++counted;
-        if (invalid || !IsRingPosition(v)) ctx.History.HdbReadState = kHdbPositionFailed;
+        if (invalid || !IsRingPosition(v)) ctx.History.HdbReadState = HdbReadState::PositionFailed;
         else ctx.History.HdbTop = v;
     }
     if (d == kItemGroup && b == 1 && a == ctx.History.HdbNumber + 4) {
         ++counted;
-        if (invalid || !IsRingPosition(v)) ctx.History.HdbReadState = kHdbPositionFailed;
+        if (invalid || !IsRingPosition(v)) ctx.History.HdbReadState = HdbReadState::PositionFailed;
         else ctx.History.HdbWritePos = v;
     }
-    if (ctx.History.HdbReadState == kHdbPositionFailed || counted != 4) return;
+    if (ctx.History.HdbReadState == HdbReadState::PositionFailed || counted != 4) return;
     if (ctx.History.HdbWritePos == ctx.History.HdbTop) {
-        ctx.History.HdbReadState = kHdbFinished;
+        ctx.History.HdbReadState = HdbReadState::Finished;
         eventText.assign(text::kHdbNothingNew);
         return;
     }
-    ctx.History.HdbReadState = kHdbReading;
+    ctx.History.HdbReadState = HdbReadState::Reading;
     QueueHistoryReads(ctx, ctx.History.HdbStation, ctx.History.HdbWritePos, ctx.History.HdbTop);
     eventText.assign(Printf(text::kFmtHdbPositions, ctx.History.HdbWritePos, ctx.History.HdbTop));
     ctx.History.HdbReadTime = 0.0;
@@ -224,7 +263,7 @@ void HistoryPositionItem(const HistoryContext& ctx, std::uint8_t d, std::uint8_t
 
 void HistoryDataAnswer(const HistoryContext& ctx, int station, std::uint8_t kind, std::uint16_t address,
                        const std::uint8_t* data, std::size_t count) {
-    if (ctx.History.HdbReadState != kHdbReading || kind < kHdbFirstKind || kind > kHdbLastKind) return;
+    if (ctx.History.HdbReadState != HdbReadState::Reading || kind < kHdbFirstKind || kind > kHdbLastKind) return;
     StationRecord* s = StationSlot(ctx, station);
     if (!s) return;
     ctx.History.HdbFlag = true;
@@ -237,16 +276,16 @@ void HistoryDataAnswer(const HistoryContext& ctx, int station, std::uint8_t kind
 }
 
 void HistoryWriteBackItem(const HistoryContext& ctx, std::uint8_t d, std::uint8_t b, std::uint8_t a, Str255& eventText) {
-    if (ctx.History.HdbReadState != kHdbWriteBack) return;
+    if (ctx.History.HdbReadState != HdbReadState::WriteBack) return;
     if (d != kItemGroup || b != 1 || a != ctx.History.HdbNumber + 4) return;
     ctx.History.HdbWritePos = ctx.History.HdbTop;
-    ctx.History.HdbReadState = kHdbFinished;
+    ctx.History.HdbReadState = HdbReadState::Finished;
     eventText.assign(text::kHdbWriteBackDone);
     ShowHistoryRecord(ctx);
 }
 
 void HistoryTick(const HistoryContext& ctx, double elapsedSeconds) {
-    if (ctx.History.HdbReadState != kHdbReading) return;
+    if (ctx.History.HdbReadState != HdbReadState::Reading) return;
     ctx.History.HdbReadTime += elapsedSeconds;
     const bool readsLeft = HasKindInRange(ctx.ReadQueue, kHdbFirstKind, kHdbLastKind);
     if (!readsLeft && !ctx.History.HdbAwaited.empty()) {
@@ -260,7 +299,7 @@ void HistoryTick(const HistoryContext& ctx, double elapsedSeconds) {
     if (!readsLeft) {
         // Every record has been read: the station's read position of the archive moves on to
         // Top. The context follows when the station confirms the write.
-        ctx.History.HdbReadState = kHdbWriteBack;
+        ctx.History.HdbReadState = HdbReadState::WriteBack;
         ctx.PendingEventText.assign(Printf(text::kFmtHdbComplete, ctx.History.HdbTop));
         if (ctx.History.HdbStation >= 1 && ctx.History.HdbStation <= kMaxStations) {
             const auto top = static_cast<std::uint32_t>(ctx.History.HdbTop);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -19,6 +20,20 @@ inline constexpr std::size_t kHdbRecords = 50000;
 inline constexpr std::size_t kHdbRecordSize = 10;
 inline constexpr std::size_t kHdbBytes = kHdbRecords * kHdbRecordSize;  // 500 000
 
+// The states of the history read-out; the host reads the number on channel 65404.
+enum class HdbReadState : std::int32_t {
+    Start = 0,           // no read-out since the start
+    Idle = 1,            // a station or archive out of range was chosen
+    Reading = 2,         // the records are being read
+    PositionFailed = 4,  // the position answer was invalid
+    PositionQuery = 5,   // the station's positions have been asked for
+    Chosen = 6,          // a station or archive was chosen
+    Interrupted = 7,     // the host interrupted the read-out
+    WriteBack = 8,       // every record arrived; the new read position is being written
+    TimedOut = 9,        // abandoned at its time-out or after a lost read
+    Finished = 255,      // done (or nothing new)
+};
+
 // The history read-out and browsing of an instance.
 struct HistoryReadout {
     std::int32_t HdbStation = 1;
@@ -27,7 +42,7 @@ struct HistoryReadout {
     std::int32_t HdbTop = 0;
     std::int32_t HdbItem13 = 0;
     std::int32_t HdbCapacity = 0;
-    std::int32_t HdbReadState = 0;
+    zk::HdbReadState HdbReadState = zk::HdbReadState::Start;
     double HdbReadTime = 0.0;
     double HdbReadTimeout = 600.0;
     std::uint16_t HdbUserPos = 0;
@@ -57,17 +72,6 @@ struct HistoryDateTime {
     std::uint16_t Day = 1, Month = 1, Year = 2000, Hour = 0, Minute = 0, Second = 0;
 };
 
-// History read-out states (HdbReadState).
-inline constexpr std::int32_t kHdbIdle = 1;
-inline constexpr std::int32_t kHdbReading = 2;
-inline constexpr std::int32_t kHdbPositionFailed = 4;
-inline constexpr std::int32_t kHdbPositionQuery = 5;
-inline constexpr std::int32_t kHdbChosen = 6;
-inline constexpr std::int32_t kHdbInterrupted = 7;
-inline constexpr std::int32_t kHdbWriteBack = 8;
-inline constexpr std::int32_t kHdbTimedOut = 9;
-inline constexpr std::int32_t kHdbFinished = 255;
-
 // The station's history area: records 0..49 999 of 10 bytes from station address F00000.
 inline constexpr std::uint32_t kHdbAreaStart = 0xF00000;
 inline constexpr std::uint32_t kHdbAreaEnd = 0xF7A11F;
@@ -76,6 +80,17 @@ inline constexpr std::int32_t kHdbFirstKind = 240;
 inline constexpr std::int32_t kHdbLastKind = 247;
 // The longest history read.
 inline constexpr std::uint32_t kHdbReadChunk = 192;
+
+// The host's choices: a station (1..StationCount) or an archive (1..8) makes the state Chosen,
+// anything else Idle. True when the choice was taken.
+bool ChooseHistoryStation(HistoryReadout& h, int station, int stationCount);
+bool ChooseHistoryArchive(HistoryReadout& h, int number);
+// Starts a read-out of the chosen station and archive unless one is under way: the position
+// query goes to ReadQueue. True when it started.
+bool StartHistoryReadOut(const HistoryContext& ctx);
+// Interrupts a read-out that is asking for the positions or reading; true when it did (the
+// caller then clears the queues).
+bool InterruptHistoryReadOut(HistoryReadout& h);
 
 // Loads the station's history file into a new buffer (no file: no buffer).
 void LoadHistory(const HistoryContext& ctx, int station);

@@ -67,7 +67,7 @@ void ResetContext(DriverContext& ctx) {
     ResetStations(ctx.Stations);
 
     // 4.
-    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.TxState = TxState::Choose;
     ctx.Scheduler.LineCode = 222;
     ctx.StationCount = 0;
     ctx.Scheduler.RingStation = 1;
@@ -122,7 +122,7 @@ void ResetContext(DriverContext& ctx) {
     ctx.History.HdbTop = 0;
     ctx.History.HdbItem13 = 0;
     ctx.History.HdbCapacity = 0;
-    ctx.History.HdbReadState = 0;
+    ctx.History.HdbReadState = HdbReadState::Start;
     ctx.History.HdbReadTime = 0.0;
     ctx.History.HdbReadTimeout = 600.0;
     ctx.History.HdbUserPos = 0;

@@ -286,7 +286,7 @@ void GetDriverChannel(DriverContext& ctx, std::uint16_t ch, ZkHostValue& v) {
         case 492: Put(v, ctx.Scheduler.FullSleepLeft.load()); break;
         case 493: Put(v, ctx.Framing.ReceivedCount.load()); break;
         case 494: Put(v, static_cast<double>(ctx.Scheduler.OutStation.load())); break;
-        case 495: Put(v, static_cast<double>(ctx.Scheduler.TxState.load())); break;
+        case 495: Put(v, static_cast<double>(static_cast<std::uint8_t>(ctx.Scheduler.TxState.load()))); break;
         case 497: Put(v, static_cast<double>(CountRequests(ctx.WriteQueue))); break;
         case 498: Put(v, ctx.Framing.AcceptedCount.load()); break;
         case 499: Put(v, ctx.SinceTransmit.load()); break;
@@ -369,49 +369,23 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             break;
         case 65398: if (is(HostBoolean)) ctx.Global.BEEP = b.Flag(); break;
         case 65400:
-            if (is(HostI16)) {
-                const int station = b.I16();
-                if (station >= 1 && station <= ctx.StationCount) {
-                    ctx.History.HdbStation = station;
-                    ctx.History.HdbReadState = 6;
-                    RereadHistoryPosition(ctx);
-                } else {
-                    ctx.History.HdbReadState = 1;
-                }
-            }
+            if (is(HostI16) && ChooseHistoryStation(ctx.History, b.I16(), ctx.StationCount)) RereadHistoryPosition(ctx);
             break;
         case 65401:
-            if (is(HostI16)) {
-                const int number = b.I16();
-                if (number >= 1 && number <= 8) {
-                    ctx.History.HdbNumber = number;
-                    ctx.History.HdbReadState = 6;
-                } else {
-                    ctx.History.HdbReadState = 1;
-                }
-            }
+            if (is(HostI16)) ChooseHistoryArchive(ctx.History, b.I16());
             break;
         case 65406:
             if (is(HostDouble) && std::isfinite(b.F64())) ctx.History.HdbReadTimeout = b.F64();
             break;
         case 65407:
-            if (is(HostBoolean)) {
-                const int state = ctx.History.HdbReadState;
-                if (state == 0 || state == 6 || state == 7 || state == 8 || state == 255) {
-                    Show(rec, text::kHdbReadStart);
-                    ctx.History.HdbReadState = 5;
-                    std::string data("\x00\x00\x01\xBA\x01\x0D\xBA\x01\x0E\xBA\x01", 11);
-                    data.push_back(static_cast<char>(ctx.History.HdbNumber + 4));
-                    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(ctx.History.HdbStation), kKindChannelRead, 0, data,
-                                  nullptr);
-                    Resume(rec);
-                }
+            if (is(HostBoolean) && StartHistoryReadOut(HistoryOf(ctx))) {
+                Show(rec, text::kHdbReadStart);
+                Resume(rec);
             }
             break;
         case 65408:
-            if (is(HostBoolean) && (ctx.History.HdbReadState == 2 || ctx.History.HdbReadState == 5)) {
+            if (is(HostBoolean) && InterruptHistoryReadOut(ctx.History)) {
                 Show(rec, text::kHdbReadInterrupted);
-                ctx.History.HdbReadState = 7;
                 ClearQueues(ctx, port);
             }
             break;
@@ -574,7 +548,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             EmptyQueue(ctx.ReadQueue);
             EmptyQueue(ctx.WriteQueue);
             port.Purge = true;
-            ctx.Scheduler.TxState = 0;
+            ctx.Scheduler.TxState = TxState::Choose;
             if (const int waiting = HangUp(ctx, port); waiting > 0) {
                 Resume(rec);
                 StationRecord& w = *ctx.Stations[static_cast<std::size_t>(waiting)];

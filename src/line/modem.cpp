@@ -17,7 +17,7 @@ void SetBlock(CommandBlock& b, std::string_view command, std::string_view reply,
 
 void ModemReset(ModemRecord& m) {
     m.ModemInitRequest = false;
-    m.ModemState = 0;
+    m.ModemState = ModemState::TakeCommand;
     SetBlock(m.InitBlock, "ATX3\r", "\r\nOK\r\n", 2.0);
     SetBlock(m.DialBlock, "ATDP", "CONNECT", 60.0);
     SetBlock(m.AnswerBlock, "ATA\r", "\r\nRING\r\n", 20.0);
@@ -67,14 +67,14 @@ Str255 ModemCommandText(const ModemCommand& c) {
     return text;
 }
 
-void SendPending(ModemRecord& m, LinePort& line, std::atomic<std::uint8_t>& txState) {
+void SendPending(ModemRecord& m, LinePort& line) {
     if (!m.PendingText.empty()) {
         const std::string_view text = m.PendingText.view();
         const std::size_t tilde = text.find('~');
         if (tilde != 0) {
             const std::string piece(text.substr(0, tilde));  // everything before the pause
             m.PendingText.eraseFront(piece.size());
-            SendText(line, txState, piece, 254);
+            SendText(line, piece);
         } else if (!m.Pausing) {
             m.ModemMsTimers[1] = 0.0;
             m.Pausing = true;

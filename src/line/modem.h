@@ -30,9 +30,17 @@ struct ModemCommand {
     Str255 Suffix;
 };
 
+// The states of the modem's command machine.
+enum class ModemState : std::uint8_t {
+    TakeCommand = 0,    // take the first queued command
+    Sending = 1,        // write its text
+    AwaitingReply = 2,  // await the expected reply
+    Failed = 3,         // the command failed
+};
+
 struct ModemRecord {
     std::atomic<bool> ModemInitRequest{false};
-    std::uint8_t ModemState = 0;  // 0 take the first command, 1 sending, 2 awaiting the reply, 3 failed
+    zk::ModemState ModemState = zk::ModemState::TakeCommand;
     CommandBlock InitBlock, DialBlock, AnswerBlock, HangupBlock;
     Str255 DialSuffix;
     Str255 RingText;
@@ -72,8 +80,8 @@ void DropModemCommand(ModemRecord& m);
 void ClearModemCommands(ModemRecord& m);
 
 // One step of writing PendingText to the worker's line, with its "~" pauses timed by the
-// modem's timers; the text goes out with the line code 254, which leaves `txState` alone.
-void SendPending(ModemRecord& m, LinePort& line, std::atomic<std::uint8_t>& txState);
+// modem's timers.
+void SendPending(ModemRecord& m, LinePort& line);
 // One step of gathering a modem reply from the worker's line; true when a complete reply is in
 // ReplyText.
 bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator);

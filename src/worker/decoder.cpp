@@ -392,7 +392,7 @@ void Decoder::qqValues(std::size_t o) {
         const auto* v = reinterpret_cast<const std::uint8_t*>(raw.data());
         WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
         const bool invalid = std::memcmp(v, kInvalid, 4) == 0;
-        if (ctx.History.HdbReadState == 5) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
+        if (ctx.History.HdbReadState == HdbReadState::PositionQuery) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
         int chunk = 0;
         ChannelItem* item = FindQqChannel(st, d, b, a, chunk);
         if (item && (item->Direction == DirRead || item->Direction == DirBidir)) storeQqValue(*item, chunk, v, invalid);
@@ -422,7 +422,7 @@ std::size_t Decoder::qqFamily(std::size_t o) {
                                     (ctx.Table.MbKindIndex == 3 && (kind == 80 || kind == 144));
             if (sampleKind && count == 186 && (static_cast<int>(address) - 32768) % 186 == 0) {
                 sampleBlock(address, data);
-            } else if (ctx.History.HdbReadState == 2 && kind >= 240 && kind <= 247) {
+            } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= 240 && kind <= 247) {
                 HistoryDataAnswer(HistoryOf(ctx), stationIndex, static_cast<std::uint8_t>(kind),
                                   static_cast<std::uint16_t>(address),
                                   reinterpret_cast<const std::uint8_t*>(data.data()), data.size());

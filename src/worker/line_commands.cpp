@@ -37,7 +37,7 @@ void ClearQueues(DriverContext& ctx, PortActions& port) {
     port.Purge = true;
     ctx.Framing.PrefixWindow.clear();
     ctx.Framing.RxFrame.clear();
-    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.TxState = TxState::Choose;
     ctx.Framing.LastTxMessage.clear();
 }
 
@@ -60,7 +60,7 @@ int HangUp(DriverContext& ctx, PortActions& port) {
         port.SendReturn = true;
     } else {
         ClearModemCommands(m);
-        m.ModemState = 0;
+        m.ModemState = ModemState::TakeCommand;
         QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
     }
     WriteLog(ctx.Log, "close", "communication !!!!");
@@ -104,7 +104,7 @@ void SetupSerialPort(DriverRecord& rec) {
     }
     // The line's state.
     ctx.SinceAnswer = 0.0;
-    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.TxState = TxState::Choose;
     ctx.Scheduler.LineCode = 222;
     ctx.Framing.PrefixWindow.clear();
     ctx.Framing.RxFrame.clear();

@@ -54,13 +54,13 @@ void MarkConnectedStations(DriverRecord& rec) {
     }
 }
 
-// ModemState 0 to 3 with a command queued.
+// One step of the first queued command: write it, await its reply, settle a failure.
 void CommandStep(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     ModemRecord& m = ctx.Modem;
     ModemCommand& command = m.CommandQueue.front();
     switch (m.ModemState) {
-        case 0:
+        case ModemState::TakeCommand:
             if (m.PendingText.empty()) {
                 Str255 text(command.Block.Command);
                 text += command.Number;
@@ -70,27 +70,27 @@ void CommandStep(DriverRecord& rec) {
                 WriteLog(ctx.Log, "trans", BytesToHex(text.view()));
                 ShowModemText(rec, text.view());
             }
-            m.ModemState = 1;
+            m.ModemState = ModemState::Sending;
             break;
-        case 1:
+        case ModemState::Sending:
             if (!m.PendingText.empty()) {
-                SendPending(ctx.Modem, ctx.Line, ctx.Scheduler.TxState);
+                SendPending(ctx.Modem, ctx.Line);
             } else if (TxCount(ctx.Line) == 0) {
                 m.ReplyText.clear();
                 command.Block.Elapsed = 0.0;
                 m.ModemMsTimers[2] = 0.0;
                 WriteLog(ctx.Log, "timeout", FormatReal(5, 1, command.Block.Limit));
-                m.ModemState = 2;
+                m.ModemState = ModemState::AwaitingReply;
             }
             break;
-        case 2:
+        case ModemState::AwaitingReply:
             if (command.Block.Elapsed > command.Block.Limit) {
                 std::string detail = "timeout! Modem rec. buffer = \"";
                 detail += m.ReplyText.view();
                 detail += '"';
                 WriteLog(ctx.Log, "rec", detail);
                 ShowEvent(rec, text::kModemReplyTimeout);
-                m.ModemState = 3;
+                m.ModemState = ModemState::Failed;
             } else if (CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) {
                 LogAndShowReply(rec);
                 if (ContainsText(m.ReplyText.view(), command.Block.ExpectedReply.view(), false)) {
@@ -98,24 +98,24 @@ void CommandStep(DriverRecord& rec) {
                     DropModemCommand(m);
                     WriteLog(ctx.Log, "rec", "oukej");
                     m.ReplyText.clear();
-                    m.ModemState = 0;
+                    m.ModemState = ModemState::TakeCommand;
                 } else {
                     WriteLog(ctx.Log, "rec", "error");
                     ShowEvent(rec, text::kModemUnexpectedReply);
-                    m.ModemState = 3;
+                    m.ModemState = ModemState::Failed;
                 }
             }
             break;
-        case 3:
+        case ModemState::Failed:
             ctx.ReopenPortRequested = true;
             ModemCommandFailed(rec, command.Kind);
             m.LineConnected = false;
             WriteLog(ctx.Log, "ctrl", "error");
             DropModemCommand(m);
-            m.ModemState = 0;
+            m.ModemState = ModemState::TakeCommand;
             break;
         default:  // no such state: start the command over
-            m.ModemState = 0;
+            m.ModemState = ModemState::TakeCommand;
             break;
     }
 }

@@ -38,7 +38,7 @@ std::string GroupedNumber(long long n) {
 // text it leaves.
 void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
     DriverContext& ctx = *rec.Context;
-    if (ctx.History.HdbReadState != 2) return;
+    if (ctx.History.HdbReadState != HdbReadState::Reading) return;
     AddToMemo(rec);  // nothing of an earlier step may be overwritten
     HistoryTick(HistoryOf(ctx), elapsedSeconds);
     AddToMemo(rec);
@@ -172,7 +172,7 @@ void RunPassSteps(DriverRecord& rec) {
             // sent after the dial, the initialisation would go out on the connected line, fail
             // and end the connection. A command already under way keeps its place.
             ModemRecord& m = ctx.Modem;
-            if (m.CommandQueue.size() > 1 && m.ModemState == 0 && m.PendingText.empty())
+            if (m.CommandQueue.size() > 1 && m.ModemState == ModemState::TakeCommand && m.PendingText.empty())
                 std::rotate(m.CommandQueue.begin(), m.CommandQueue.end() - 1, m.CommandQueue.end());
         }
         ModemStep(rec);

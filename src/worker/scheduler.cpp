@@ -150,7 +150,7 @@ void Choose(DriverRecord& rec) {
         WriteLog(ctx.Log, "prstynek", "transmit now");
         ctx.Scheduler.TxMessage = message;
         ctx.Framing.LastTxMessage = message;
-        SendText(ctx.Line, ctx.Scheduler.TxState, message.view(), 1);
+        SendText(ctx.Line, ctx.Scheduler.TxState, message.view(), TxState::Sending);
         ctx.SentCount = ctx.SentCount.load() + 1.0;
         HexDumpLog(ctx.Log, "Transmit Message", message.view());
         ctx.Scheduler.Outstanding = true;
@@ -170,56 +170,56 @@ void Choose(DriverRecord& rec) {
             ctx.Scheduler.OutKind = 0;
         }
     } else {
-        ctx.Scheduler.TxState = 2;
+        ctx.Scheduler.TxState = TxState::Receiving;
         ctx.Scheduler.Outstanding = false;
     }
 
     if (!ctx.Scheduler.WriteChosen && !ctx.Scheduler.ReadChosen) AdvanceRing(ctx);
 }
 
-// State 1: wait until the request has left the port.
+// Sending: wait until the request has left the port.
 void Sending(DriverContext& ctx) {
     if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) {
         if (ctx.Global.BEEP.load()) ctx.Scheduler.BeepRequested = 1000;
-        ctx.Scheduler.TxState = 2;
+        ctx.Scheduler.TxState = TxState::Receiving;
         WriteLog(ctx.Log, "TRANSMIT", "END");
         ctx.Framing.PrefixWindow.clear();
         ctx.Framing.RxFrame.clear();
         // The port's read needs no cancelling here: the worker reads only what the pump took.
     }
-    if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME) ctx.Scheduler.TxState = 255;
+    if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME) ctx.Scheduler.TxState = TxState::TimedOut;
 }
 
-// State 2: feed the receive framing; an answer or the answer time settles the request.
+// Receiving: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
     if (ReceiveFrame(ctx)) {
         if (ctx.Global.BEEP.load()) ctx.Scheduler.BeepRequested = 2000;
         const bool sent = ctx.Scheduler.Outstanding;
         ctx.SinceAnswer = 0.0;
         ctx.Scheduler.Outstanding = false;
-        ctx.Scheduler.TxState = 3;
+        ctx.Scheduler.TxState = TxState::Pause;
         ctx.MsTimers[1] = 0.0;
         // A frame that arrives while nothing was sent (the hold after an answered call)
         // answers no queued request.
         if (sent) SettleRequest(ctx, Outcome::Answered);
     } else if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME && ctx.Scheduler.Outstanding) {
-        ctx.Scheduler.TxState = 255;
+        ctx.Scheduler.TxState = TxState::TimedOut;
         ctx.ErrorTotal = ctx.ErrorTotal.load() + 1.0;
         SettleRequest(ctx, Outcome::TimedOut);
     } else if (!ctx.Scheduler.Outstanding) {
-        ctx.Scheduler.TxState = 0;
+        ctx.Scheduler.TxState = TxState::Choose;
     }
 }
 
-// State 3: the pause after an answer, then a pending acknowledgement.
+// Pause: the pause after an answer, then a pending acknowledgement.
 void Pause(DriverContext& ctx) {
     if (ctx.MsTimers[1] > ctx.Global.SILENCE_WAIT) {
         if (ctx.Scheduler.AckPending) {
-            SendText(ctx.Line, ctx.Scheduler.TxState, ctx.Scheduler.AckText.view(), 5);
+            SendText(ctx.Line, ctx.Scheduler.TxState, ctx.Scheduler.AckText.view(), TxState::AckSent);
             ctx.Scheduler.AckPending = false;
             ctx.Scheduler.AckText.clear();
         } else {
-            ctx.Scheduler.TxState = 0;
+            ctx.Scheduler.TxState = TxState::Choose;
         }
     }
 }
@@ -316,22 +316,22 @@ void ReportTimeout(DriverRecord& rec) {
         }
     }
     PurgeLine(ctx.Line);
-    ctx.Scheduler.TxState = 0;
+    ctx.Scheduler.TxState = TxState::Choose;
 }
 
 void ScheduleStep(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     if (ctx.Scheduler.FullSleepLeft.load() != 0.0) return;
     switch (ctx.Scheduler.TxState.load()) {
-        case 0: Choose(rec); break;
-        case 1: Sending(ctx); break;
-        case 2: Receiving(ctx); break;
-        case 3: Pause(ctx); break;
-        case 5:
-            if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) ctx.Scheduler.TxState = 0;
+        case TxState::Choose: Choose(rec); break;
+        case TxState::Sending: Sending(ctx); break;
+        case TxState::Receiving: Receiving(ctx); break;
+        case TxState::Pause: Pause(ctx); break;
+        case TxState::AckSent:
+            if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) ctx.Scheduler.TxState = TxState::Choose;
             break;
-        case 255: ReportTimeout(rec); break;
-        default: ctx.Scheduler.TxState = 0; break;
+        case TxState::TimedOut: ReportTimeout(rec); break;
+        default: ctx.Scheduler.TxState = TxState::Choose; break;
     }
 }
 

@@ -2,14 +2,16 @@
 // connected. Writes go before reads, reads before the driver's own cyclic poll (the ring).
 // Every function here expects the caller to hold the instance's lock.
 //
-// TxState: 0 choose and send, 1 sending, 2 receiving, 3 pause after an answer, 5 an
-// acknowledgement was sent, 255 time-out; any other value returns to 0.
+// The transmit state (TxState, line/line.h) drives it: choose and send, sending, receiving,
+// the pause after an answer, an acknowledgement sent, a time-out; any other value returns to
+// choosing.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 
 #include "base/shortstr.h"
+#include "line/line.h"
 
 namespace zk {
 
@@ -23,7 +25,7 @@ struct SchedulerState {
     std::int32_t MergeLimit = 60;
     std::uint16_t RingStation = 1, RingBlock = 0, RingItem = 1;
     std::uint8_t LineCode = 222;
-    std::atomic<std::uint8_t> TxState{0};
+    std::atomic<zk::TxState> TxState{zk::TxState::Choose};
     Str255 TxMessage;
     // The outstanding request (the host reads them as channels 491 and 494).
     std::atomic<std::uint8_t> OutKind{0};

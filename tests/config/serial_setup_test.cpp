@@ -73,7 +73,7 @@ TEST(SerialSetup, TheComSettingsReachThePortAndTheLineStartsClean) {
         Pty pty;
         Instance inst;
         inst.Com(pty.name(), c.port, c.baud, c.bits, c.parity, c.stop, c.buffer);
-        inst.ctx().Scheduler.TxState = 5;
+        inst.ctx().Scheduler.TxState = zk::TxState::AckSent;
         inst.ctx().Scheduler.LineCode = 7;
         inst.ctx().AnsweredCall = true;
         inst.ctx().SinceAnswer = 12.0;
@@ -103,7 +103,7 @@ TEST(SerialSetup, TheComSettingsReachThePortAndTheLineStartsClean) {
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back(), "Inicializace portu: COM" + std::to_string(c.port) + " " + std::to_string(c.rate) + "Bd");
 
-        EXPECT_EQ(inst.ctx().Scheduler.TxState.load(), 0);
+        EXPECT_EQ(inst.ctx().Scheduler.TxState.load(), zk::TxState::Choose);
         EXPECT_EQ(inst.ctx().Scheduler.LineCode, 222);
         EXPECT_FALSE(inst.ctx().AnsweredCall);
         EXPECT_EQ(inst.ctx().SinceAnswer.load(), 0.0);

@@ -70,7 +70,7 @@ protected:
         } items[] = {{0, 0, 1, capacity}, {0xBA, 1, 13, item13}, {0xBA, 1, 14, top},
                      {0xBA, 1, static_cast<std::uint8_t>(ctx.History.HdbNumber + 4), userPos}};
         for (const auto& item : items) {
-            if (ctx.History.HdbReadState != 5) break;  // the decoder hands items over only in state 5
+            if (ctx.History.HdbReadState != zk::HdbReadState::PositionQuery) break;  // the decoder hands items over only in state 5
             const auto v = item.v ? Le(*item.v) : kInvalid;
             HistoryPositionItem(HistoryOf(ctx), item.d, item.b, item.a, v.data(), counted, eventText);
         }
@@ -162,9 +162,9 @@ TEST_F(Readout, ReadsCoverExactlyTheNewRecordsInOrder) {
 }
 
 TEST_F(Readout, NothingNewEndsAtOnce) {
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 77, 4321, 4321);
-    EXPECT_EQ(ctx.History.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
     EXPECT_EQ(eventText.view(), u8" HDB: pozice vyčteny. Nic nového."_cp);
     EXPECT_EQ(ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(ctx.History.HdbCapacity, 50000);
@@ -174,10 +174,10 @@ TEST_F(Readout, NothingNewEndsAtOnce) {
 }
 
 TEST_F(Readout, PositionsStartTheReads) {
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     ctx.History.HdbReadTime = 55.0;
     PositionAnswer(2, -3, 5, 49990);
-    EXPECT_EQ(ctx.History.HdbReadState, 2);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(eventText.view(), u8"HDB: pozice vyčteny (UserPos=49990, Top=5)."_cp);
     EXPECT_EQ(ctx.History.HdbCapacity, 6500);
     EXPECT_EQ(ctx.History.HdbItem13, -3);
@@ -203,9 +203,9 @@ TEST_F(Readout, AnUnusablePositionValueStopsTheReadout) {
         SCOPED_TRACE(c.what);
         EmptyQueue(ctx.ReadQueue);
         eventText.assign("before");
-        ctx.History.HdbReadState = 5;
+        ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
         PositionAnswer(c.capacity, c.item13, c.top, c.userPos);
-        EXPECT_EQ(ctx.History.HdbReadState, 4);
+        EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::PositionFailed);
         EXPECT_EQ(ctx.ReadQueue.Count, 0u);
         EXPECT_EQ(eventText.view(), "before");
     }
@@ -214,20 +214,20 @@ TEST_F(Readout, AnUnusablePositionValueStopsTheReadout) {
 TEST_F(Readout, OnlyThePositionItemsCountAndOnlyWhileTheQueryIsOut) {
     int counted = 0;
     const auto v = Le(9);
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     HistoryPositionItem(HistoryOf(ctx), 0xBA, 1, 15, v.data(), counted, eventText);  // another archive's position
     HistoryPositionItem(HistoryOf(ctx), 1, 2, 3, v.data(), counted, eventText);
     EXPECT_EQ(counted, 0);
-    EXPECT_EQ(ctx.History.HdbReadState, 5);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
 
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     HistoryPositionItem(HistoryOf(ctx), 0xBA, 1, 14, v.data(), counted, eventText);
     EXPECT_EQ(counted, 0);
     EXPECT_EQ(ctx.History.HdbTop, 0);
 }
 
 TEST_F(Readout, DataAnswersLandAtTheirRecordsAndStopAtTheBufferEnd) {
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ASSERT_EQ(ctx.Stations[3]->Hdb, nullptr);
     std::vector<std::uint8_t> data(192);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
@@ -251,18 +251,18 @@ TEST_F(Readout, DataAnswersLandAtTheirRecordsAndStopAtTheBufferEnd) {
     // Kinds outside the history and answers outside a read-out store nothing.
     HistoryDataAnswer(HistoryOf(ctx), 1, 248, 0, data.data(), 10);
     EXPECT_EQ(ctx.Stations[1]->Hdb, nullptr);
-    ctx.History.HdbReadState = 7;
+    ctx.History.HdbReadState = zk::HdbReadState::Interrupted;
     HistoryDataAnswer(HistoryOf(ctx), 1, 240, 0, data.data(), 10);
     EXPECT_EQ(ctx.Stations[1]->Hdb, nullptr);
 }
 
 TEST_F(Readout, CompletionWritesBackTopOnce) {
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ctx.History.HdbWritePos = 100;
     ctx.History.HdbTop = 24580;  // 0x6004
     AppendRequest(ctx.ReadQueue, 2, kKindChannelRead, 0, "abc", nullptr);  // not a history read
     HistoryTick(HistoryOf(ctx), 0.5);
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: čtení dokončeno -> zápis nové \"UserPos\" (24580)"_cp);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     const RequestNode& w = *ctx.WriteQueue.Head;
@@ -278,35 +278,35 @@ TEST_F(Readout, CompletionWritesBackTopOnce) {
     HistoryTick(HistoryOf(ctx), 1000.0);
     EXPECT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_TRUE(ctx.PendingEventText.empty());
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
 }
 
 TEST_F(Readout, ReadsLeftKeepTheReadoutGoingUntilItsTimeout) {
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ctx.History.HdbReadTimeout = 10.0;
     ctx.History.HdbWritePos = 100;
     ctx.History.HdbTop = 300;
     QueueHistoryReads(HistoryOf(ctx), 2, 100, 300);
     AppendRequest(ctx.WriteQueue, 2, kKindChannelWrite, 0, "xyzabcd", nullptr);
-    ctx.Scheduler.TxState = 2;
+    ctx.Scheduler.TxState = zk::TxState::Receiving;
     ctx.Framing.LastTxMessage.assign("last");
     ctx.Framing.RxFrame.assign("frame");
     ctx.Framing.PrefixWindow.assign("pre");
 
     HistoryTick(HistoryOf(ctx), 6.0);
-    EXPECT_EQ(ctx.History.HdbReadState, 2);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(ctx.History.HdbReadTime, 6.0);
     EXPECT_TRUE(ctx.PendingEventText.empty());
     HistoryTick(HistoryOf(ctx), 4.0);  // exactly the time-out: not yet beyond it
-    EXPECT_EQ(ctx.History.HdbReadState, 2);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
 
     HistoryTick(HistoryOf(ctx), 0.01);
-    EXPECT_EQ(ctx.History.HdbReadState, 9);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: přerušeno čtení - timeout"_cp);
     EXPECT_EQ(ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(ctx.WriteQueue.Count, 0u);
     EXPECT_TRUE(ctx.Line.PurgeRequested);
-    EXPECT_EQ(ctx.Scheduler.TxState, 0);
+    EXPECT_EQ(ctx.Scheduler.TxState, zk::TxState::Choose);
     EXPECT_TRUE(ctx.Framing.LastTxMessage.empty());
     EXPECT_TRUE(ctx.Framing.RxFrame.empty());
     EXPECT_TRUE(ctx.Framing.PrefixWindow.empty());
@@ -319,27 +319,27 @@ TEST_F(Readout, ReadsLeftKeepTheReadoutGoingUntilItsTimeout) {
 }
 
 TEST_F(Readout, TheLastReadLeavingBeforeTheTimeoutCompletesTheReadout) {
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ctx.History.HdbReadTimeout = 1.0;
     ctx.History.HdbTop = 9;
     HistoryTick(HistoryOf(ctx), 5.0);  // nothing left to read, time-out passed in the same tick
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(ctx.WriteQueue.Count, 1u);
 }
 
 TEST_F(Readout, TheStationsConfirmationTakesOverThePosition) {
-    ctx.History.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ctx.History.HdbWritePos = 10;
     ctx.History.HdbTop = 20;
     HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);  // no write-back out yet
     EXPECT_EQ(ctx.History.HdbWritePos, 10);
-    ctx.History.HdbReadState = 8;
+    ctx.History.HdbReadState = zk::HdbReadState::WriteBack;
     HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 13, eventText);  // another item
     HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 2, 7, eventText);
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_TRUE(eventText.empty());
     HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);
-    EXPECT_EQ(ctx.History.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
     EXPECT_EQ(ctx.History.HdbWritePos, 20);
     EXPECT_EQ(eventText.view(), u8"HDB: zápis nové \"UserPos\" provedeno. "_cp);
 }
@@ -399,9 +399,9 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
         r[6] = 0xAA;
         return r;
     };
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 30, 49970);
-    ASSERT_EQ(ctx.History.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
 
     int served = 0;
     while (ctx.ReadQueue.Head) {
@@ -417,11 +417,11 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
         HistoryTick(HistoryOf(ctx), 0.1);
         ++served;
         if (ctx.ReadQueue.Head) {
-            EXPECT_EQ(ctx.History.HdbReadState, 2);
+            EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
         }
     }
     EXPECT_EQ(served, 4);  // 300 bytes to the end (192 + 108), 300 from the start (192 + 108)
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_EQ(ctx.WriteQueue.Head->Data.view(), std::string_view("\xBA\x01\x07\x1E\x00\x00\x00", 7));
 
@@ -436,16 +436,16 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
     ctx.History.HdbUserPos = 29;
     HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);
     EXPECT_EQ(ctx.History.HdbWritePos, 30);
-    EXPECT_EQ(ctx.History.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
     const HistoryDateTime t = HistoryTime(1000 + 29 * 60);
     EXPECT_EQ(ctx.History.HdbDate[3], t.Hour);
     EXPECT_EQ(ctx.History.HdbDate[4], t.Minute);
     EXPECT_EQ(ctx.History.HdbDate[5], t.Second);
 
     // The station now reports UserPos = Top: nothing new.
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 30, 30);
-    EXPECT_EQ(ctx.History.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
 }
 
 // A read given up after answer time-outs leaves the queue without its data. The read-out must
@@ -455,7 +455,7 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
 TEST_F(Readout, AReadLostOnTheLineEndsTheReadoutWithoutAWriteBack) {
     auto serve = [&](int skipped, int twice) {
         int n = 0;
-        while (ctx.ReadQueue.Head && ctx.History.HdbReadState == 2) {
+        while (ctx.ReadQueue.Head && ctx.History.HdbReadState == zk::HdbReadState::Reading) {
             const RequestNode& r = *ctx.ReadQueue.Head;
             const std::vector<std::uint8_t> answer(r.Data.byte(0), 0x5A);
             for (int k = 0; k < (n == twice ? 2 : n == skipped ? 0 : 1); ++k)
@@ -467,21 +467,21 @@ TEST_F(Readout, AReadLostOnTheLineEndsTheReadoutWithoutAWriteBack) {
         }
         return n;
     };
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 300, 100);  // 2000 bytes: ten reads of 192 bytes and one of 80
-    ASSERT_EQ(ctx.History.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(serve(1, -1), 11);
-    EXPECT_EQ(ctx.History.HdbReadState, 9);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: přerušeno čtení - timeout"_cp);
     EXPECT_EQ(ctx.WriteQueue.Count, 0u);
     EXPECT_EQ(ctx.History.HdbWritePos, 100);
 
     ctx.PendingEventText.clear();
-    ctx.History.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 300, 100);
-    ASSERT_EQ(ctx.History.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(serve(-1, 3), 11);
-    EXPECT_EQ(ctx.History.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_EQ(ctx.WriteQueue.Head->Data.view(), std::string_view("\xBA\x01\x07\x2C\x01\x00\x00", 7));
 }

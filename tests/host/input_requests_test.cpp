@@ -129,7 +129,7 @@ TEST(GetInputSystemChannels, EachServesItsOwnTypeAndEndsTheSearch) {
     ctx.History.HdbNumber = 3;
     ctx.History.HdbWritePos = 1234;
     ctx.History.HdbTop = 5678;
-    ctx.History.HdbReadState = 255;
+    ctx.History.HdbReadState = zk::HdbReadState::Finished;
     ctx.History.HdbReadTime = 1.5;
     ctx.History.HdbReadTimeout = 600.0;
     ctx.History.HdbItem13 = -9;
@@ -348,7 +348,7 @@ TEST(GetInputDriverChannels, CountersAndQueueLengths) {
     ctx.Scheduler.FullSleepLeft = 30.0;
     ctx.Framing.ReceivedCount = 13.0;
     ctx.Scheduler.OutStation = 4;
-    ctx.Scheduler.TxState = 2;
+    ctx.Scheduler.TxState = zk::TxState::Receiving;
     ctx.Framing.AcceptedCount = 12.0;
     ctx.SinceTransmit = 0.5;
     AppendRequest(ctx.ReadQueue, 1, 16, 0, "abc", nullptr);

@@ -45,9 +45,9 @@ std::string Snapshot(HostFixture& f) {
            std::to_string(c.Table.MbRequestStation) + std::to_string(c.Table.MbKindIndex) + std::to_string(c.Table.TableRow) +
            std::to_string(c.Table.MbActive.load()) + std::to_string(c.Table.MbFileFlag) + std::to_string(c.Table.MbAltKinds.load()) +
            std::to_string(c.Global.BEEP.load()) + std::to_string(c.History.HdbStation) + std::to_string(c.History.HdbNumber) +
-           std::to_string(c.History.HdbReadState) + std::to_string(c.History.HdbReadTimeout) + std::to_string(c.History.HdbUserPos) +
+           std::to_string(static_cast<int>(c.History.HdbReadState)) + std::to_string(c.History.HdbReadTimeout) + std::to_string(c.History.HdbUserPos) +
            std::to_string(c.TestValue) + std::to_string(c.TestChannel) + std::to_string(c.TestFlag) +
-           std::to_string(c.Scheduler.TxState.load());
+           std::to_string(static_cast<int>(c.Scheduler.TxState.load()));
     return out;
 }
 
@@ -170,17 +170,17 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
         {65400, 7, 2,
          [](HostFixture& f) {
              EXPECT_EQ(f.ctx.History.HdbStation, 2);
-             EXPECT_EQ(f.ctx.History.HdbReadState, 6);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Chosen);
          }},
         {65401, 7, 8,
          [](HostFixture& f) {
              EXPECT_EQ(f.ctx.History.HdbNumber, 8);
-             EXPECT_EQ(f.ctx.History.HdbReadState, 6);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Chosen);
          }},
         {65406, 10, Bits(120.0), [](HostFixture& f) { EXPECT_EQ(f.ctx.History.HdbReadTimeout, 120.0); }},
         {65407, 2, 0,
          [](HostFixture& f) {
-             EXPECT_EQ(f.ctx.History.HdbReadState, 5);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
              EXPECT_EQ(Requests(f.ctx.ReadQueue), std::vector<std::string>{"1 16 0 000001BA010DBA010EBA0105"});
              EXPECT_EQ(f.LastEvent(), "Start čtení HDB");
          }},
@@ -190,7 +190,7 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
          [](HostFixture& f) {
              EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
              EXPECT_EQ(f.ctx.WriteQueue.Count, 0u);
-             EXPECT_EQ(f.ctx.Scheduler.TxState.load(), 0);
+             EXPECT_EQ(f.ctx.Scheduler.TxState.load(), zk::TxState::Choose);
              EXPECT_TRUE(f.ctx.Framing.LastTxMessage.empty());
              EXPECT_TRUE(f.ctx.Framing.RxFrame.empty());
          }},
@@ -207,7 +207,7 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
         // channel in turn would queue a read if the search went on.
         f.Standard(1);
         f.Standard(2);
-        f.ctx.Scheduler.TxState = 3;
+        f.ctx.Scheduler.TxState = zk::TxState::Pause;
         f.ctx.Framing.LastTxMessage.assign("last");
         f.ctx.Framing.RxFrame.assign("xy");
         f.ctx.Stations[1]->BinaryIn[1] = true;
@@ -256,9 +256,9 @@ TEST(OutputSystemChannels, SettingsOutsideTheirRangeTakeTheirDefaults) {
         {60001, 3, 0, [](DriverContext& c) { return c.Table.MbKindIndex == 1; }},
         {60002, 4, 0, [](DriverContext& c) { return c.Table.TableRow == 1; }},
         {60002, 4, 529, [](DriverContext& c) { return c.Table.TableRow == 1; }},
-        {65400, 7, 3, [](DriverContext& c) { return c.History.HdbReadState == 1 && c.History.HdbStation == 1; }},
-        {65400, 7, 0xFFFF, [](DriverContext& c) { return c.History.HdbReadState == 1 && c.History.HdbStation == 1; }},
-        {65401, 7, 9, [](DriverContext& c) { return c.History.HdbReadState == 1 && c.History.HdbNumber == 1; }},
+        {65400, 7, 3, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbStation == 1; }},
+        {65400, 7, 0xFFFF, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbStation == 1; }},
+        {65401, 7, 9, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbNumber == 1; }},
         {65534, 10, Bits(-1.0), [](DriverContext& c) { return c.TestChannel == 65535; }},
         {65534, 10, Bits(std::nan("")), [](DriverContext& c) { return c.TestChannel == 0; }},
         {65534, 10, Bits(1e300), [](DriverContext& c) { return c.TestChannel == 65535; }},
@@ -270,7 +270,7 @@ TEST(OutputSystemChannels, SettingsOutsideTheirRangeTakeTheirDefaults) {
     for (const auto& c : cases) {
         f.ctx.Table.MbKindIndex = 2;
         f.ctx.Table.TableRow = 5;
-        f.ctx.History.HdbReadState = 0;
+        f.ctx.History.HdbReadState = zk::HdbReadState::Start;
         f.Put(c.channel, c.type, c.bits);
         EXPECT_TRUE(c.holds(f.ctx)) << c.channel << " " << c.bits;
     }
@@ -292,29 +292,29 @@ TEST(OutputSystemChannels, HistoryReadOutStartsAndStopsOnlyInTheirStates) {
     f.ctx.History.HdbStation = 2;
     f.ctx.History.HdbNumber = 4;
     for (int state : {1, 2, 3, 4, 5, 9}) {
-        f.ctx.History.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65407, HostBoolean, 1);
-        EXPECT_EQ(f.ctx.History.HdbReadState, state);
+        EXPECT_EQ(f.ctx.History.HdbReadState, static_cast<zk::HdbReadState>(state));
     }
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     for (int state : {0, 6, 7, 8, 255}) {
-        f.ctx.History.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65407, HostBoolean, 0);
-        EXPECT_EQ(f.ctx.History.HdbReadState, 5);
+        EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
         EXPECT_EQ(Requests(f.ctx.ReadQueue).back(), "2 16 0 000001BA010DBA010EBA0108");
         EmptyQueue(f.ctx.ReadQueue);
     }
     // Interrupting: only while the position query or the reading runs.
     AppendRequest(f.ctx.ReadQueue, 2, 240, 1, {}, nullptr);
     for (int state : {0, 1, 6, 7, 8, 255}) {
-        f.ctx.History.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65408, HostBoolean, 1);
-        EXPECT_EQ(f.ctx.History.HdbReadState, state);
+        EXPECT_EQ(f.ctx.History.HdbReadState, static_cast<zk::HdbReadState>(state));
     }
     EXPECT_EQ(f.ctx.ReadQueue.Count, 1u);
-    f.ctx.History.HdbReadState = 2;
+    f.ctx.History.HdbReadState = zk::HdbReadState::Reading;
     f.Put(65408, HostBoolean, 1);
-    EXPECT_EQ(f.ctx.History.HdbReadState, 7);
+    EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Interrupted);
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(f.LastEvent(), "Přerušeno čtení HDB");
 }
@@ -485,7 +485,7 @@ TEST(HangUp, ReplacesTheModemsCommandsOrAbandonsTheDialInProgress) {
     m.ReplyText.assign("RING");
     m.Pausing = true;
     m.LineConnected = true;
-    m.ModemState = 2;
+    m.ModemState = zk::ModemState::AwaitingReply;
     QueueDial(m, "123");
     s2.DialRequested = true;
     s3.DialRequested = true;
@@ -519,7 +519,7 @@ TEST(HangUp, ReplacesTheModemsCommandsOrAbandonsTheDialInProgress) {
     ASSERT_EQ(m.CommandQueue.size(), 1u);
     EXPECT_EQ(m.CommandQueue.front().Kind, ModemHangUp);
     EXPECT_EQ(m.CommandQueue.front().Block.Command.str(), "~~~+++~~~ATH0\r~~");
-    EXPECT_EQ(m.ModemState, 0);
+    EXPECT_EQ(m.ModemState, zk::ModemState::TakeCommand);
 }
 
 // ---- Implicit station channels ------------------------------------------------------------
@@ -686,12 +686,12 @@ TEST(OutputStationChannels, DisconnectingHangsUpAndMarksTheWaitingStation) {
     StationRecord& s = *f.ctx.Stations[2];
     AppendRequest(f.ctx.ReadQueue, 2, 16, 0, "abc", nullptr);
     AppendRequest(f.ctx.WriteQueue, 2, 4, 1, {}, nullptr);
-    f.ctx.Scheduler.TxState = 1;
+    f.ctx.Scheduler.TxState = zk::TxState::Sending;
     s.DialRequested = true;
     f.Put(976, HostBoolean, 0);
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(f.ctx.WriteQueue.Count, 0u);
-    EXPECT_EQ(f.ctx.Scheduler.TxState.load(), 0);
+    EXPECT_EQ(f.ctx.Scheduler.TxState.load(), zk::TxState::Choose);
     EXPECT_FALSE(s.DialRequested);
     EXPECT_FALSE(s.OnLine);
     EXPECT_TRUE(s.Unreachable);

@@ -52,7 +52,7 @@ struct Modem {
         now += stepMs;
         PumpLine(ctx.Line);
         ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
-        SendPending(ctx.Modem, ctx.Line, ctx.Scheduler.TxState);
+        SendPending(ctx.Modem, ctx.Line);
         std::size_t queued = 0;
         for (const auto& text : ctx.Line.Outbox) queued += text.size();
         FlushLine(ctx.Line);
@@ -89,12 +89,12 @@ TEST(ModemSend, ADialGoesOutAsOneWriteOfCommandNumberAndSuffix) {
     const ModemCommand& c = m.ctx.Modem.CommandQueue.front();
     EXPECT_EQ(c.Kind, ModemDial);
     m.ctx.Modem.PendingText = ModemCommandText(c);
-    m.ctx.Scheduler.TxState = 1;
+    m.ctx.Scheduler.TxState = zk::TxState::Sending;
     m.Pass(10);
     ASSERT_EQ(m.arrivals.size(), 1u);
     EXPECT_EQ(m.arrivals[0].text, "ATDP123\r");
     EXPECT_TRUE(m.ctx.Modem.PendingText.empty());
-    EXPECT_EQ(m.ctx.Scheduler.TxState.load(), 1);  // modem texts leave the transmit state alone
+    EXPECT_EQ(m.ctx.Scheduler.TxState.load(), zk::TxState::Sending);  // modem texts leave the transmit state alone
 }
 
 TEST(ModemSend, EachPauseLastsAtLeastASecondOnTheInstanceClock) {

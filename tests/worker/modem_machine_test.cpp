@@ -40,7 +40,7 @@ protected:
     }
     // Passes until the command queue is empty and the machine idle.
     void RunUntilIdle(int limit = 3000) {
-        for (int i = 0; i < limit && !(M().CommandQueue.empty() && M().ModemState == 0); ++i) Run(1);
+        for (int i = 0; i < limit && !(M().CommandQueue.empty() && M().ModemState == zk::ModemState::TakeCommand); ++i) Run(1);
     }
     void Reply(std::string_view text) { ctx->Line.Rx.insert(ctx->Line.Rx.end(), text.begin(), text.end()); }
     bool Shown(const std::vector<std::string>& events, const std::string& line) {
@@ -55,7 +55,7 @@ bool DialogueWorks() {
     DriverContext probe;
     ResetContext(probe);
     probe.Modem.PendingText.assign("AT");
-    SendPending(probe.Modem, probe.Line, probe.Scheduler.TxState);
+    SendPending(probe.Modem, probe.Line);
     if (!probe.Modem.PendingText.empty()) return false;
     probe.Line.Rx = {'O', 'K', static_cast<std::uint8_t>(kTerminator)};
     for (int i = 0; i < 3; ++i)
@@ -72,7 +72,7 @@ TEST_F(Modem, TheCommandTextIsComposedLoggedAndShown) {
     EnableLog(ctx->Log, ctx->DriverName.view());
     QueueDial(M(), "123");
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 1);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Sending);
     EXPECT_EQ(M().PendingText.view(), "ATDP123\r");
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - ATDP123\r"});
     const std::string log = zktest::ReadFile(dir.file("m.log"));
@@ -86,14 +86,14 @@ TEST_F(Modem, TheReplyIsAwaitedOnlyWhenTheTextHasLeftThePort) {
     EnableLog(ctx->Log, ctx->DriverName.view());
     QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
     M().CommandQueue.front().Block.Elapsed = 1.5;
-    M().ModemState = 1;
+    M().ModemState = zk::ModemState::Sending;
     M().ReplyText.assign("old");
     ctx->Line.TxWaiting = 3;
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 1);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Sending);
     ctx->Line.TxWaiting = 0;
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 2);
+    EXPECT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
     EXPECT_TRUE(M().ReplyText.empty());
     EXPECT_EQ(M().CommandQueue.front().Block.Elapsed, 0.0);
     EXPECT_NE(zktest::ReadFile(dir.file("m.log")).find("timeout :   2.0\r\n"), std::string::npos);
@@ -121,16 +121,16 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
         Station(2).OnLine = false;
         Station(2).Unreachable = false;
         QueueModemCommand(M(), k.kind, M().DialBlock, {}, {});
-        M().ModemState = 2;
+        M().ModemState = zk::ModemState::AwaitingReply;
         M().ReplyText.assign("\r\nRINGING");
         M().CommandQueue.front().Block.Elapsed = M().DialBlock.Limit + 0.01;
         TakeEvents();
 
         ModemStep(*rec);
-        EXPECT_EQ(M().ModemState, 3);
+        EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
         ModemStep(*rec);
         EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"MODEM - Překročení času na odpověď", k.failure}));
-        EXPECT_EQ(M().ModemState, 0);
+        EXPECT_EQ(M().ModemState, zk::ModemState::TakeCommand);
         EXPECT_TRUE(M().CommandQueue.empty());
         EXPECT_FALSE(M().LineConnected.load());
         EXPECT_TRUE(ctx->ReopenPortRequested);
@@ -193,7 +193,7 @@ TEST_F(Modem, AQueuedCommandTakesTheLineFromTheScheduler) {
     EXPECT_EQ(Station(1).RequestCount, 0u);
 
     ClearModemCommands(M());
-    M().ModemState = 0;
+    M().ModemState = zk::ModemState::TakeCommand;
     M().PendingText.clear();
     ModemStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - QQ/zápis (01 )"});

@@ -127,7 +127,7 @@ TEST_F(Pass, TheModemIsInitialisedAtTheFirstPassWithThePortOpen) {
     EXPECT_EQ(ctx->Modem.CommandQueue.front().Kind, ModemInit);
     EXPECT_EQ(ctx->Modem.CommandQueue.front().Block.Command.view(), "ATX3\r");
     // The same pass takes the command up.
-    EXPECT_EQ(ctx->Modem.ModemState, 1);
+    EXPECT_EQ(ctx->Modem.ModemState, zk::ModemState::Sending);
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"Inicializace AT-modemu...", "MODEM - ATX3\r"}));
 }
 
@@ -139,7 +139,7 @@ TEST_F(Pass, ADialAskedForBeforeTheFirstPassWaitsBehindTheInitialisation) {
     ASSERT_EQ(ctx->Modem.CommandQueue.size(), 2u);
     EXPECT_EQ(ctx->Modem.CommandQueue[0].Kind, ModemInit);
     EXPECT_EQ(ctx->Modem.CommandQueue[1].Kind, ModemDial);
-    EXPECT_EQ(ctx->Modem.ModemState, 1);
+    EXPECT_EQ(ctx->Modem.ModemState, zk::ModemState::Sending);
 
     // A later initialisation (channel 60293) never pushes aside a command under way.
     ctx->Modem.ModemInitRequest = true;
@@ -162,16 +162,16 @@ TEST_F(Pass, AShowStoredByAnotherStepIsNotLost) {
 bool HistoryTickWorks() {
     DriverContext probe;
     ResetContext(probe);
-    probe.History.HdbReadState = 2;
+    probe.History.HdbReadState = zk::HdbReadState::Reading;
     probe.History.HdbReadTimeout = 600;
     HistoryTick(HistoryOf(probe), 1.0);
-    return probe.History.HdbReadState != 2;
+    return probe.History.HdbReadState != zk::HdbReadState::Reading;
 }
 
 TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
     if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
     DefineStations(3);
-    ctx->History.HdbReadState = 2;
+    ctx->History.HdbReadState = zk::HdbReadState::Reading;
     ctx->History.HdbStation = 3;
     ctx->History.HdbNumber = 2;
     ctx->History.HdbWritePos = 7;
@@ -179,11 +179,11 @@ TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
     ctx->History.HdbReadTimeout = 600;
     AppendRequest(ctx->ReadQueue, 3, 0xF0, 0, Bytes({192}), nullptr);
     Passes(1, 100);
-    EXPECT_EQ(ctx->History.HdbReadState, 2);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::Reading);
     RemoveRequest(ctx->ReadQueue, ctx->ReadQueue.Head);
     TakeEvents();
     Passes(3, 100);
-    EXPECT_EQ(ctx->History.HdbReadState, 8);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: čtení dokončeno -> zápis nové \"UserPos\" (16909060)"});
     ASSERT_EQ(CountRequests(ctx->WriteQueue), 1u);
     const RequestNode& w = *ctx->WriteQueue.Head;
@@ -195,21 +195,21 @@ TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
 TEST_F(Pass, AHistoryReadOutPastItsTimeOutEmptiesTheQueuesAndResetsTheLine) {
     if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
     DefineStations(1);
-    ctx->History.HdbReadState = 2;
+    ctx->History.HdbReadState = zk::HdbReadState::Reading;
     ctx->History.HdbStation = 1;
     ctx->History.HdbReadTimeout = 5;
     AppendRequest(ctx->ReadQueue, 1, 0xF1, 0x1000, Bytes({192}), nullptr);
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
-    ctx->Scheduler.TxState = 2;
+    ctx->Scheduler.TxState = zk::TxState::Receiving;
     ctx->Framing.LastTxMessage.assign("sent");
     ctx->Framing.RxFrame.assign("half");
     TakeEvents();
     Passes(6, 1000);
-    EXPECT_EQ(ctx->History.HdbReadState, 9);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: přerušeno čtení - timeout"});
     EXPECT_EQ(CountRequests(ctx->ReadQueue), 0u);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
     EXPECT_TRUE(ctx->Framing.LastTxMessage.empty());
     EXPECT_TRUE(ctx->Framing.RxFrame.empty());
     EXPECT_TRUE(ctx->Line.PurgeRequested);

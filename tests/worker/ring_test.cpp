@@ -159,7 +159,7 @@ TEST_F(Choosing, SleepingStationsAreRotatedBehindAndAWriteQueueOfSleepersLetsThe
 
     RemoveRequest(ctx->WriteQueue, ctx->WriteQueue.Head);
     AppendRequest(ctx->ReadQueue, 3, 16, 0, Bytes({1, 2, 3}), nullptr);
-    ctx->Scheduler.TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     ScheduleStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST3 - QQ/čtení (1x)"});
     EXPECT_FALSE(ctx->Scheduler.WriteChosen);
@@ -177,16 +177,16 @@ TEST_F(Choosing, TheRingPassesSleepingStationsAndAllAsleepStartsTheFullSleep) {
     EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 0.0);
 
     for (int n = 1; n <= 3; ++n) Station(n).SleepLeft = 10;
-    ctx->Scheduler.TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     ScheduleStep(*rec);
     EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 45.0);
     EXPECT_EQ(Station(2).RequestCount, 1u);
     // During the full sleep the scheduler does nothing at all.
-    ctx->Scheduler.TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     ScheduleStep(*rec);
     EXPECT_TRUE(TakeEvents().empty());
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 TEST_F(Choosing, AllStationsAsleepRightAfterTheResetEndsTheSearch) {
@@ -208,11 +208,11 @@ TEST_F(Choosing, WhileHeldNothingIsChosenButTheRingMovesOn) {
     ScheduleStep(*rec);
     EXPECT_TRUE(TakeEvents().empty());
     EXPECT_EQ(Station(1).RequestCount, 0u);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
     EXPECT_FALSE(ctx->Scheduler.Outstanding);
     EXPECT_NE(ctx->Scheduler.RingBlock, block);
     ScheduleStep(*rec);  // nothing outstanding: back to choosing
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 }  // namespace

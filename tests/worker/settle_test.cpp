@@ -112,17 +112,17 @@ TEST_F(Settle, ALostAnswerIsCountedSettledAndReportedWithTheTime) {
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     AppendRequest(ctx->WriteQueue, 2, 15, 0, Bytes({2}), nullptr);
     ctx->Global.ANSWER_TIME = 2.5;
-    ctx->Scheduler.TxState = 2;
+    ctx->Scheduler.TxState = zk::TxState::Receiving;
     ctx->Scheduler.Outstanding = true;
     ctx->Scheduler.WriteChosen = true;
     ctx->Scheduler.OutStation = 1;
     ctx->SinceTransmit = 2.5;  // not yet over
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
 
     ctx->SinceTransmit = 2.6;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 255);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::TimedOut);
     EXPECT_EQ(ctx->ErrorTotal.load(), 1.0);
     EXPECT_EQ(ctx->WriteQueue.Head->Station, 2);  // rotated behind the other write
 
@@ -131,7 +131,7 @@ TEST_F(Settle, ALostAnswerIsCountedSettledAndReportedWithTheTime) {
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - překročení času (14.3.2024 13:05:09)"});
     EXPECT_EQ(Station(1).ErrorCount, 1);
     EXPECT_EQ(Station(1).TimeoutCount, 1u);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
     EXPECT_TRUE(ctx->Line.PurgeRequested);
 }
 
@@ -149,7 +149,7 @@ TEST_F(Settle, SleepStartsAfterSleepCountTimeOutsInARowAndNeverWithoutASleepTime
         ctx->Global.SLEEP_TIME = k.sleepTime;
         ctx->Scheduler.OutStation = 2;
         for (int i = 0; i < 5; ++i) {
-            ctx->Scheduler.TxState = 255;
+            ctx->Scheduler.TxState = zk::TxState::TimedOut;
             ScheduleStep(*rec);
         }
         const auto events = TakeEvents();
@@ -162,53 +162,53 @@ TEST_F(Settle, SleepStartsAfterSleepCountTimeOutsInARowAndNeverWithoutASleepTime
 
 TEST_F(Settle, SendingEndsWhenTheTextHasLeftOrTimesOut) {
     ctx->Global.ANSWER_TIME = 1.0;
-    ctx->Scheduler.TxState = 1;
+    ctx->Scheduler.TxState = zk::TxState::Sending;
     ctx->Line.TxWaiting = 12;  // still in the port's output buffer
     ctx->Framing.RxFrame.assign("partial");
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
     EXPECT_EQ(ctx->Framing.RxFrame.view(), "partial");
 
     ctx->Line.TxWaiting = 0;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
     EXPECT_TRUE(ctx->Framing.RxFrame.empty());
 
-    ctx->Scheduler.TxState = 1;
+    ctx->Scheduler.TxState = zk::TxState::Sending;
     ctx->Line.TxWaiting = 12;
     ctx->SinceTransmit = 1.5;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 255);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::TimedOut);
 }
 
 TEST_F(Settle, ThePauseAfterAnAnswerSendsAPendingAcknowledgement) {
     ctx->Global.SILENCE_WAIT = 50;
-    ctx->Scheduler.TxState = 3;
+    ctx->Scheduler.TxState = zk::TxState::Pause;
     ctx->MsTimers[1] = 50;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 3);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
 
     ctx->MsTimers[1] = 51;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 
-    ctx->Scheduler.TxState = 3;
+    ctx->Scheduler.TxState = zk::TxState::Pause;
     ctx->Scheduler.AckPending = true;
     ctx->Scheduler.AckText.assign("ACK");
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 5);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::AckSent);
     EXPECT_EQ(ctx->Line.Outbox, std::vector<std::string>{"ACK"});
     EXPECT_FALSE(ctx->Scheduler.AckPending);
     EXPECT_TRUE(ctx->Scheduler.AckText.empty());
     ScheduleStep(*rec);  // an acknowledgement does not wait for the port
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 TEST_F(Settle, OtherStatesReturnToChoosing) {
     for (int state : {4, 6, 7, 42, 254}) {
-        ctx->Scheduler.TxState = static_cast<std::uint8_t>(state);
+        ctx->Scheduler.TxState = static_cast<zk::TxState>(state);
         ScheduleStep(*rec);
-        EXPECT_EQ(ctx->Scheduler.TxState.load(), 0) << state;
+        EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose) << state;
     }
 }
 
@@ -216,7 +216,7 @@ TEST_F(Settle, AChosenRequestIsSentAndNotedAsOnTheLine) {
     AppendRequest(ctx->WriteQueue, 2, 15, 0, Bytes({0x01, 0x02, 0x03, 0x00, 0x00, 0x80, 0x41}), nullptr);
     if (EncodeRequest(*ctx, *ctx->WriteQueue.Head).empty()) GTEST_SKIP() << "the request encoder builds no frames yet";
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), 1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
     ASSERT_EQ(ctx->Line.Outbox.size(), 1u);
     EXPECT_EQ(ctx->Line.Outbox[0], ctx->Scheduler.TxMessage.str());
     EXPECT_EQ(ctx->Framing.LastTxMessage, ctx->Scheduler.TxMessage);
