@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // A request as the scheduler sends it: the input's bytes are its kind, word and data.
         zk::RequestNode r;
         r.Station = static_cast<std::uint8_t>(request.empty() ? 2 : 1 + (request[0] & 1));
-        r.Kind = request.size() > 1 ? static_cast<std::uint8_t>(request[1]) : zk::kKindChannelRead;
+        r.Kind = request.size() > 1 ? static_cast<std::uint8_t>(request[1]) : zk::ReqChannelRead;
         r.Word = request.size() > 3 ? static_cast<std::uint16_t>(static_cast<std::uint8_t>(request[2]) |
                                                                   static_cast<std::uint8_t>(request[3]) << 8)
                                     : 1;

@@ -130,7 +130,7 @@ bool StartHistoryReadOut(const HistoryContext& ctx) {
     // The capacity (0/0/1), item 13, Top (14) and the archive's UserPos (archive + 4).
     std::string data("\x00\x00\x01\xBA\x01\x0D\xBA\x01\x0E\xBA\x01", 11);
     data.push_back(static_cast<char>(h.HdbNumber + 4));
-    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(h.HdbStation), kKindChannelRead, 0, data, nullptr);
+    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(h.HdbStation), ReqChannelRead, 0, data, nullptr);
     return true;
 }
 
@@ -307,7 +307,7 @@ void HistoryTick(const HistoryContext& ctx, double elapsedSeconds) {
                                   static_cast<char>(ctx.History.HdbNumber + 4), static_cast<char>(top & 0xFF),
                                   static_cast<char>(top >> 8 & 0xFF),   static_cast<char>(top >> 16 & 0xFF),
                                   static_cast<char>(top >> 24 & 0xFF)};
-            AppendRequest(ctx.WriteQueue, static_cast<std::uint8_t>(ctx.History.HdbStation), kKindChannelWrite, 0,
+            AppendRequest(ctx.WriteQueue, static_cast<std::uint8_t>(ctx.History.HdbStation), ReqChannelWrite, 0,
                           std::string_view(data, sizeof data), nullptr);
         }
         return;  // a complete read-out is not abandoned by a time-out in the same tick

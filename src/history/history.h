@@ -76,8 +76,8 @@ struct HistoryDateTime {
 inline constexpr std::uint32_t kHdbAreaStart = 0xF00000;
 inline constexpr std::uint32_t kHdbAreaEnd = 0xF7A11F;
 // Request kinds of the history reads (the high byte of the station address).
-inline constexpr std::int32_t kHdbFirstKind = 240;
-inline constexpr std::int32_t kHdbLastKind = 247;
+inline constexpr std::int32_t kHdbFirstKind = ReqHistoryFirst;
+inline constexpr std::int32_t kHdbLastKind = ReqHistoryLast;
 // The longest history read.
 inline constexpr std::uint32_t kHdbReadChunk = 192;
 

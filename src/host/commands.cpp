@@ -9,7 +9,8 @@ namespace zk {
 
 void StartMemoryBlockRead(DriverContext& ctx) {
     if (ctx.Table.MbRequestStation == 0 || ctx.Table.MbRequestStation > ctx.StationCount) return;
-    static constexpr std::int32_t kKinds[2][3] = {{0x48, 0x4C, 0x50}, {0x88, 0x8C, 0x90}};
+    static constexpr std::int32_t kKinds[2][3] = {{ReqSamples1, ReqSamples2, ReqSamples3},
+                                                  {ReqSamplesAlt1, ReqSamplesAlt2, ReqSamplesAlt3}};
     ctx.Table.MbStation = ctx.Table.MbRequestStation;
     ctx.Table.MbActive = true;
     const int row = ctx.Table.MbKindIndex >= 1 && ctx.Table.MbKindIndex <= 3 ? ctx.Table.MbKindIndex - 1 : 0;

@@ -190,7 +190,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     ctx.ErrorTotal = 0.0;
     ctx.Scheduler.WriteChosen = false;
     ctx.Scheduler.ReadChosen = false;
-    ctx.MsTimers.fill(0.0);
+    ctx.Timers = PassTimers{};
     ctx.Table.MbAltKinds = false;
     ctx.StatsResetTime = CentisecondsOfDay(ctx);
     ctx.LastTick = ctx.StatsResetTime;

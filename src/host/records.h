@@ -95,7 +95,7 @@ struct DriverContext {
     std::atomic<double> ErrorTotal{0.0};
     std::int32_t LastTick = 0;
     std::int32_t StatsResetTime = 0;
-    std::array<double, 13> MsTimers{};  // 1..12, milliseconds
+    PassTimers Timers;
 
     bool AnsweredCall = false;
     // The modem machine asks for the serial set-up again; the worker runs it after it has

@@ -119,58 +119,58 @@ Body BlockItemWriteBody(const RequestNode& r) {
 
 Body RequestBody(LogState& log, const StationRecord& st, const RequestNode& r) {
     switch (r.Kind) {
-        case 0:
+        case ReqBinaryInputs:
             if (st.NumBinarIn == 0) return std::nullopt;
             return std::string("B") + static_cast<char>(st.NumBinarIn > 64 ? 0 : GroupMask(st.NumBinarIn));
-        case 1: {
+        case ReqAnalogArea: {
             if (st.NumAnalogIn == 0) return std::nullopt;
             std::string b = "N";
             PutWord(b, st.DefAnalogInAddr);
             PutByte(b, 3u * st.NumAnalogIn);
             return b;
         }
-        case 2:
-        case 3:
+        case ReqCounters:
+        case ReqCountersReset:
             if (st.NumCounterIn == 0 || st.NumCounterIn > 48) return std::nullopt;
             return std::string("C") +
-                   static_cast<char>(GroupMask(st.NumCounterIn) | (r.Kind == 3 ? 0x80 : 0x00));
-        case 4: return BinaryOutputBody(st);
-        case 5: return MemoryWriteBody(st, r.Word);
-        case 6: return MemoryReadBody(log, st, r.Word);
-        case 7:
+                   static_cast<char>(GroupMask(st.NumCounterIn) | (r.Kind == ReqCountersReset ? 0x80 : 0x00));
+        case ReqBinaryOutputs: return BinaryOutputBody(st);
+        case ReqMemoryWrite: return MemoryWriteBody(st, r.Word);
+        case ReqMemoryRead: return MemoryReadBody(log, st, r.Word);
+        case ReqAnalogMorvel:
             if (st.NumAnalogIn == 0 || st.NumAnalogIn > 64) return std::nullopt;
             return std::string("A") + static_cast<char>(GroupMask(st.NumAnalogIn));
-        case 8: return std::string("K\xFF");
-        case 9: {
+        case ReqConstantsRead: return std::string("K\xFF");
+        case ReqConstantsWrite: {
             std::string b = "k\xFF";
             for (int n = 1; n <= 8; ++n) b += FloatToStationReal(st.MemoryOut[static_cast<std::size_t>(n)].Value).view();
             return b;
         }
-        case kKindChannelWrite: return "QQ" + r.Data.str();
-        case kKindChannelRead: return "Qq" + r.Data.str();
-        case 17: {
+        case ReqChannelWrite: return "QQ" + r.Data.str();
+        case ReqChannelRead: return "Qq" + r.Data.str();
+        case ReqBlockRead: {
             if (!r.Key) return std::nullopt;
             std::string b = "N";
             PutWord(b, r.Key->Addr);
             PutByte(b, r.Key->TotalSize);
             return b;
         }
-        case 18: return BlockItemWriteBody(r);
-        case 72:
-        case 76:
-        case 80:
-        case 136:
-        case 140:
-        case 144: {
+        case ReqBlockItemWrite: return BlockItemWriteBody(r);
+        case ReqSamples1:
+        case ReqSamples2:
+        case ReqSamples3:
+        case ReqSamplesAlt1:
+        case ReqSamplesAlt2:
+        case ReqSamplesAlt3: {
             std::string b = "QN";
             PutByte(b, static_cast<unsigned>(r.Kind));
             PutWord(b, r.Word);
             PutByte(b, 0xBA);
             return b;
         }
-        case 255: return std::string("b\x01\xFF", 3);
+        case ReqRestart: return std::string("b\x01\xFF", 3);
         default:
-            if (r.Kind >= 240 && r.Kind <= 247) {
+            if (r.Kind >= ReqHistoryFirst && r.Kind <= ReqHistoryLast) {
                 if (r.Data.empty()) return std::nullopt;  // no count to ask for
                 std::string b = "QN";
                 PutByte(b, static_cast<unsigned>(r.Kind));

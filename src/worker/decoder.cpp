@@ -417,12 +417,12 @@ std::size_t Decoder::qqFamily(std::size_t o) {
             const unsigned count = f.at(o + 5);
             if (!f.fits(o + 5 + count)) return 0;
             const std::string_view data = f.sub(o + 6, count);
-            const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == 72 || kind == 136)) ||
-                                    (ctx.Table.MbKindIndex == 2 && (kind == 76 || kind == 140)) ||
-                                    (ctx.Table.MbKindIndex == 3 && (kind == 80 || kind == 144));
+            const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == ReqSamples1 || kind == ReqSamplesAlt1)) ||
+                                    (ctx.Table.MbKindIndex == 2 && (kind == ReqSamples2 || kind == ReqSamplesAlt2)) ||
+                                    (ctx.Table.MbKindIndex == 3 && (kind == ReqSamples3 || kind == ReqSamplesAlt3));
             if (sampleKind && count == 186 && (static_cast<int>(address) - 32768) % 186 == 0) {
                 sampleBlock(address, data);
-            } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= 240 && kind <= 247) {
+            } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= ReqHistoryFirst && kind <= ReqHistoryLast) {
                 HistoryDataAnswer(HistoryOf(ctx), stationIndex, static_cast<std::uint8_t>(kind),
                                   static_cast<std::uint16_t>(address),
                                   reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
@@ -540,7 +540,7 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     st.SleepLeft = 0.0;
     st.ErrorCount = 0;
     st.Unreachable = false;
-    ctx.MsTimers[2] = 0.0;
+    ctx.Timers.Answer = 0.0;
 
     Str255 line(std::string(60, ' '));
     line += text::kDecodeArrow;

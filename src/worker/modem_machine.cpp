@@ -170,7 +170,7 @@ void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
             m.LineConnected = true;
             m.ConnectedTime = 0.0;
             ++m.ConnectionCount;
-            ctx.MsTimers[8] = 0.0;
+            ctx.Timers.Hold = 0.0;
             ctx.Scheduler.HoldPolling = true;
             ShowEvent(rec, text::kModemAnswered);
             break;

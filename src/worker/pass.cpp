@@ -102,9 +102,10 @@ void TimerTick(DriverRecord& rec) {
     // 3-5. Communication timers, the millisecond timers and the status refresh.
     ctx.SinceTransmit = ctx.SinceTransmit.load() + seconds;
     ctx.SinceAnswer = ctx.SinceAnswer.load() + seconds;
-    for (std::size_t i = 1; i <= 12; ++i) ctx.MsTimers[i] += elapsed * 10.0;
-    if (ctx.MsTimers[10] >= 1000.0) {
-        ctx.MsTimers[10] = 0.0;
+    for (double* timer : {&ctx.Timers.Silence, &ctx.Timers.Answer, &ctx.Timers.Hold, &ctx.Timers.Refresh})
+        *timer += elapsed * 10.0;
+    if (ctx.Timers.Refresh >= 1000.0) {
+        ctx.Timers.Refresh = 0.0;
         RefreshStatusLabels(rec);
     }
 
@@ -112,7 +113,7 @@ void TimerTick(DriverRecord& rec) {
     SuperviseHistoryReadOut(rec, seconds);
 
     // 7. The hold after an answered call ends after 10 s.
-    if (ctx.Scheduler.HoldPolling.load() && ctx.MsTimers[8] >= 10000.0) ctx.Scheduler.HoldPolling = false;
+    if (ctx.Scheduler.HoldPolling.load() && ctx.Timers.Hold >= 10000.0) ctx.Scheduler.HoldPolling = false;
 
     // 8. Station time and sleep.
     for (int n = 1; n <= ctx.StationCount; ++n) {

@@ -13,6 +13,14 @@
 
 namespace zk {
 
+// The millisecond timers that every timer tick advances.
+struct PassTimers {
+    double Silence = 0.0;  // since the last answer: the pause before the next request (SILENCE_WAIT)
+    double Answer = 0.0;   // since the last answer of any station
+    double Hold = 0.0;     // since an answered call: polling is held for 10 s
+    double Refresh = 0.0;  // the status lines are refreshed every second
+};
+
 // The worker's pass statistics (milliseconds; LastPassTime is a date-time value).
 struct PassTiming {
     std::atomic<double> IntervalSum{0.0};

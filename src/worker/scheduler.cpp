@@ -84,7 +84,7 @@ void Choose(DriverRecord& rec) {
 
         // The host's writes first.
         if (RequestNode* node = FirstAwake(ctx, ctx.WriteQueue)) {
-            if (node->Kind == kKindChannelWrite)
+            if (node->Kind == ReqChannelWrite)
                 ShowEvent(rec, NameLine(ctx, node->Station, text::kQqWrite, 93,
                                         BytesToHex(node->Data.view()) + ")"));
             message = EncodeRequest(ctx, *node);
@@ -109,7 +109,7 @@ void Choose(DriverRecord& rec) {
                 }
             }
             if (RequestNode* node = FirstAwake(ctx, ctx.ReadQueue)) {
-                if (node->Kind == kKindChannelRead)
+                if (node->Kind == ReqChannelRead)
                     ShowEvent(rec, NameLine(ctx, node->Station, text::kQqRead, 93,
                                             FormatReal(1, 0, static_cast<double>(node->Data.size() / 3)) + "x)"));
                 message = EncodeRequest(ctx, *node);
@@ -198,7 +198,7 @@ void Receiving(DriverContext& ctx) {
         ctx.SinceAnswer = 0.0;
         ctx.Scheduler.Outstanding = false;
         ctx.Scheduler.TxState = TxState::Pause;
-        ctx.MsTimers[1] = 0.0;
+        ctx.Timers.Silence = 0.0;
         // A frame that arrives while nothing was sent (the hold after an answered call)
         // answers no queued request.
         if (sent) SettleRequest(ctx, Outcome::Answered);
@@ -213,7 +213,7 @@ void Receiving(DriverContext& ctx) {
 
 // Pause: the pause after an answer, then a pending acknowledgement.
 void Pause(DriverContext& ctx) {
-    if (ctx.MsTimers[1] > ctx.Global.SILENCE_WAIT) {
+    if (ctx.Timers.Silence > ctx.Global.SILENCE_WAIT) {
         if (ctx.Scheduler.AckPending) {
             SendText(ctx.Line, ctx.Scheduler.TxState, ctx.Scheduler.AckText.view(), TxState::AckSent);
             ctx.Scheduler.AckPending = false;
@@ -227,7 +227,8 @@ void Pause(DriverContext& ctx) {
 }  // namespace
 
 std::int32_t RingKind(std::uint16_t block) {
-    static constexpr std::int32_t kKinds[] = {0, 0, 1, 2, 3, 6};
+    static constexpr std::int32_t kKinds[] = {ReqBinaryInputs, ReqBinaryInputs, ReqAnalogArea,
+                                              ReqCounters,     ReqCountersReset, ReqMemoryRead};
     return block < 6 ? kKinds[block] : 0;
 }
 
@@ -251,11 +252,11 @@ void CompactReadQueue(DriverContext& ctx) {
     static constexpr std::string_view kZeroItem("\0\0\0", 3);
     RequestQueue& q = ctx.ReadQueue;
     for (RequestNode* n = q.Head; n && n->Next; n = n->Next) {
-        if (n->Kind != kKindChannelRead) continue;
+        if (n->Kind != ReqChannelRead) continue;
         std::int32_t count = static_cast<std::int32_t>(n->Data.size() / 3);
         while (count < ctx.Scheduler.MergeLimit && n->Next) {
             RequestNode* m = n->Next;
-            if (m->Station != n->Station || m->Kind != kKindChannelRead || m->Data.size() != 3) break;
+            if (m->Station != n->Station || m->Kind != ReqChannelRead || m->Data.size() != 3) break;
             if (n->Data.size() < 3 || n->Data.view().substr(0, 3) == kZeroItem || m->Data.view() == kZeroItem) break;
             MergeRequests(q, n, m);
             ++count;

@@ -260,7 +260,7 @@ TEST_F(Readout, CompletionWritesBackTopOnce) {
     ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ctx.History.HdbWritePos = 100;
     ctx.History.HdbTop = 24580;  // 0x6004
-    AppendRequest(ctx.ReadQueue, 2, kKindChannelRead, 0, "abc", nullptr);  // not a history read
+    AppendRequest(ctx.ReadQueue, 2, ReqChannelRead, 0, "abc", nullptr);  // not a history read
     HistoryTick(HistoryOf(ctx), 0.5);
     EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: čtení dokončeno -> zápis nové \"UserPos\" (24580)"_cp);
@@ -287,7 +287,7 @@ TEST_F(Readout, ReadsLeftKeepTheReadoutGoingUntilItsTimeout) {
     ctx.History.HdbWritePos = 100;
     ctx.History.HdbTop = 300;
     QueueHistoryReads(HistoryOf(ctx), 2, 100, 300);
-    AppendRequest(ctx.WriteQueue, 2, kKindChannelWrite, 0, "xyzabcd", nullptr);
+    AppendRequest(ctx.WriteQueue, 2, ReqChannelWrite, 0, "xyzabcd", nullptr);
     ctx.Scheduler.TxState = zk::TxState::Receiving;
     ctx.Framing.LastTxMessage.assign("last");
     ctx.Framing.RxFrame.assign("frame");

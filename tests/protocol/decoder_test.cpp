@@ -101,13 +101,13 @@ TEST_F(Decoder, AnyAnswerRefreshesTheStationAndStartsTheEventText) {
     s.ErrorCount = 7;
     s.ElapsedTime = 12.0;
     s.Unreachable = true;
-    ctx.MsTimers[2] = 500.0;
+    ctx.Timers.Answer = 500.0;
     EXPECT_TRUE(Decode(Plain(1, B({'L', 0x00}))));
     EXPECT_EQ(s.SleepLeft, 0.0);
     EXPECT_EQ(s.ErrorCount, 0);
     EXPECT_EQ(s.ElapsedTime, 0.0);
     EXPECT_FALSE(s.Unreachable);
-    EXPECT_EQ(ctx.MsTimers[2], 0.0);
+    EXPECT_EQ(ctx.Timers.Answer, 0.0);
     EXPECT_EQ(Labels(s), "");
 
     // A long name: the text up to the name is cut to 146 characters, then " - ".
@@ -466,7 +466,7 @@ protected:
     std::string Request(const std::string& items) {
         RequestNode r;
         r.Station = 2;
-        r.Kind = kKindChannelRead;
+        r.Kind = ReqChannelRead;
         r.Data.assign(items);
         return EncodeRequest(ctx, r).str();
     }
@@ -543,7 +543,7 @@ TEST_F(QqRead, ACountThatDoesNotMatchTheRequestChangesNothing) {
 TEST_F(QqRead, AnswersToOtherRequestsOrToNoRequestStoreNothing) {
     RequestNode r;
     r.Station = 2;
-    r.Kind = kKindChannelWrite;
+    r.Kind = ReqChannelWrite;
     r.Data.assign(B({0, 32, 1, 5, 0, 0, 0}));
     const std::string write = EncodeRequest(ctx, r).str();
     EXPECT_TRUE(Decode(Answer(B({7, 0, 0, 0})), write));

@@ -173,12 +173,12 @@ TEST_F(Modem, SuccessfulCommandsSetTheirFlags) {
     EXPECT_TRUE(ctx->ReopenPortRequested);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - Linka zavěšena"});
 
-    ctx->MsTimers[8] = 5000;
+    ctx->Timers.Hold = 5000;
     ModemCommandSucceeded(*rec, ModemAnswer);
     EXPECT_TRUE(ctx->AnsweredCall);
     EXPECT_TRUE(M().LineConnected.load());
     EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
-    EXPECT_EQ(ctx->MsTimers[8], 0.0);
+    EXPECT_EQ(ctx->Timers.Hold, 0.0);
     EXPECT_EQ(M().ConnectionCount, 2u);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - Aktivní linka připojena"});
 }

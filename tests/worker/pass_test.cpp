@@ -42,19 +42,19 @@ TEST_F(Pass, TimersAdvanceByTheTimeOfDayAndStandStillAcrossMidnight) {
     Passes(1, 1230);
     EXPECT_NEAR(ctx->SinceTransmit.load(), 1.23, 1e-9);
     EXPECT_NEAR(ctx->SinceAnswer.load(), 1.23, 1e-9);
-    EXPECT_EQ(ctx->MsTimers[1], 1230.0);
-    EXPECT_EQ(ctx->MsTimers[12], 1230.0);
+    EXPECT_EQ(ctx->Timers.Silence, 1230.0);
+    EXPECT_EQ(ctx->Timers.Hold, 1230.0);
 
     msOfDay = 86400000 - 10;  // 23:59:59.990
     RunPassSteps(*rec);
-    const double timer = ctx->MsTimers[1];
+    const double timer = ctx->Timers.Silence;
     Advance(20);  // 00:00:00.010 of the next day
     RunPassSteps(*rec);
-    EXPECT_EQ(ctx->MsTimers[1], timer);
+    EXPECT_EQ(ctx->Timers.Silence, timer);
     EXPECT_EQ(ctx->Timing.PassCount.load(), 0.0);  // the average restarts
     EXPECT_EQ(ctx->LastTick, 1);
     Passes(1, 100);
-    EXPECT_EQ(ctx->MsTimers[1], timer + 100.0);
+    EXPECT_EQ(ctx->Timers.Silence, timer + 100.0);
 }
 
 TEST_F(Pass, ASleepingStationWakesWithItsErrorsCleared) {
@@ -84,7 +84,7 @@ TEST_F(Pass, TheFullSleepEndsWithItsLine) {
 
 TEST_F(Pass, TheHoldAfterAnAnsweredCallEndsAfterTenSeconds) {
     ctx->Scheduler.HoldPolling = true;
-    ctx->MsTimers[8] = 0;
+    ctx->Timers.Hold = 0;
     Passes(9, 1000);
     Passes(99, 10);
     EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
@@ -106,7 +106,7 @@ TEST_F(Pass, TheStatusLinesAreRefreshedAboutOnceASecond) {
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelPacket]), "Kom.zpráv: Vysláno: 7, Přijato: 5, Chyb: 2");
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelIdle]).rfind("Hlavní thread: ", 0), 0u);
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelMem]).rfind("Alokovaná pamět: ", 0), 0u);
-    EXPECT_EQ(ctx->MsTimers[10], 0.0);
+    EXPECT_EQ(ctx->Timers.Refresh, 0.0);
 }
 
 TEST_F(Pass, WithNoPassCountedTheAverageIsZero) {

@@ -184,11 +184,11 @@ TEST_F(Settle, SendingEndsWhenTheTextHasLeftOrTimesOut) {
 TEST_F(Settle, ThePauseAfterAnAnswerSendsAPendingAcknowledgement) {
     ctx->Global.SILENCE_WAIT = 50;
     ctx->Scheduler.TxState = zk::TxState::Pause;
-    ctx->MsTimers[1] = 50;
+    ctx->Timers.Silence = 50;
     ScheduleStep(*rec);
     EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
 
-    ctx->MsTimers[1] = 51;
+    ctx->Timers.Silence = 51;
     ScheduleStep(*rec);
     EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 
