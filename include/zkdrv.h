@@ -4,6 +4,8 @@
  * The host loads the library by file name and calls these eighteen functions, nothing else.
  * Every text crossing this boundary is code page 1250, NUL-terminated. A null driver, value,
  * buffer or result pointer does nothing (and yields false or 0 where a result is due).
+ * Version, Check, GetDriverInfo and QueryProc need no instance: QueryProc ignores its driver
+ * argument, null included.
  *
  * The shared buffer (SetBufferAddr, id 0xfffc) is granted with 16862 bytes. Its cell table
  * (row r, column c at byte 34 + 32(r-1) + 4(c-1)) would reach 16930 bytes; the driver never

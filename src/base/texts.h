@@ -94,6 +94,8 @@ inline constexpr std::string_view kTimeoutReport = u8" - překročení času ("_
 inline constexpr std::string_view kSleepStart = u8" - start módu \"sleep\""_cp;
 inline constexpr std::string_view kSleepEnd = u8" - konec módu \"sleep\""_cp;
 inline constexpr std::string_view kFullSleepEnd = u8"Konec úplného módu \"sleep\""_cp;
+inline constexpr std::string_view kStationNumber = u8"Stanice č. "_cp;
+inline constexpr std::string_view kRequestRefused = u8" - požadavek nelze sestavit, zrušen (druh "_cp;
 inline constexpr std::string_view kFmtHdbComplete = u8"HDB: čtení dokončeno -> zápis nové \"UserPos\" (%d)"_cp;
 inline constexpr std::string_view kHdbTimeout = u8"HDB: přerušeno čtení - timeout"_cp;
 

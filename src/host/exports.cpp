@@ -88,7 +88,8 @@ ZK_API void ZK_CALL DriverProc(void* driver, uint32_t code, uint32_t p1, uint32_
 }
 
 ZK_API void ZK_CALL QueryProc(void* driver, uint32_t kind, const char* name, uint32_t, void* result) {
-    if (driver) zk::QueryProc(kind, name, result);  // the instance itself plays no part
+    (void)driver;  // the instance plays no part: a host may ask before it has made one
+    zk::QueryProc(kind, name, result);
 }
 
 }  // extern "C"

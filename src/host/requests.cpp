@@ -29,6 +29,11 @@ namespace zk {
 
 namespace {
 
+// True while the worker serves the line. Before Init, after a failed Init and after Done,
+// modem commands and port work are not taken: nobody would carry them out, and a later Init
+// would find them waiting.
+bool LineServed(const DriverRecord& rec) { return rec.Running.load(); }
+
 // ---- The host's value -----------------------------------------------------------------------
 
 template <typename T>
@@ -357,13 +362,13 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
         case channel::kTableSaved: if (is(HostBoolean)) ctx.Table.MbFileFlag = b.Flag(); break;
         case channel::kTableAltKinds: if (is(HostBoolean)) ctx.Table.MbAltKinds = b.Flag(); break;
         case channel::kModemInit:
-            if (is(HostBoolean) && b.U8() == 1) {
+            if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kModemInitStart);
                 QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
             }
             break;
         case channel::kHangUp:
-            if (is(HostBoolean) && b.U8() == 1) {
+            if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kHangUpStart);
                 HangUp(ctx, port);
             }
@@ -417,6 +422,19 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
         default: return false;
     }
     return true;
+}
+
+// True when a dial for station `s` would go out inside a live call or beside another dial:
+// the station, or a station with the same telephone number, is connected or has its dial
+// queued or under way.
+bool ConnectedOrDialling(const DriverContext& ctx, const StationRecord& s) {
+    if (s.OnLine || s.DialRequested) return true;
+    if (s.PhoneNumber.empty()) return false;
+    for (int n = 1; n <= ctx.StationCount && n <= kMaxStations; ++n) {
+        const StationRecord* other = ctx.Stations[static_cast<std::size_t>(n)].get();
+        if (other && other->PhoneNumber == s.PhoneNumber && (other->OnLine || other->DialRequested)) return true;
+    }
+    return false;
 }
 
 // Tier 3. Returns the station to dial (kind 29 with true), else 0.
@@ -544,8 +562,15 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             if (flagType) *StatusFlagOfKind(s, hit.Kind) = b.Flag();
             break;
         case KindOutConnectModem:
-            if (!flagType) break;
-            if (b.Flag()) return hit.Station;  // the port is reopened without the lock, then the dial queued
+            if (!flagType || !LineServed(rec)) break;
+            if (b.Flag()) {
+                if (ConnectedOrDialling(ctx, s)) {
+                    WriteLog(ctx.Log, "dial", Fmt("station %d: connected or dialling, no second dial",
+                                              static_cast<int>(hit.Station)));
+                    break;
+                }
+                return hit.Station;  // the port is reopened without the lock, then the dial queued
+            }
             EmptyQueue(ctx.ReadQueue);
             EmptyQueue(ctx.WriteQueue);
             port.Purge = true;
@@ -701,10 +726,13 @@ void OutputRequest(DriverRecord& rec, std::uint16_t channel, std::uint32_t type,
             dial = OutputStationChannel(rec, implicit, type, bits, port);
         }
     }
-    // The port is touched only without the lock.
+    // The port is touched only without the lock, and only while the worker runs: after Done
+    // (or a failed Init) nothing reopens the port or queues work for a line nobody serves.
+    if (!LineServed(rec)) return;
     RunPortActions(rec, port);
     if (dial > 0) {
-        SetupSerialPort(rec);
+        // A port that did not open has shown its error; the dial would only wait for it.
+        if (!SetupSerialPort(rec)) return;
         std::lock_guard lock(ctx.Lock);
         if (StationRecord* s = DefinedStation(ctx, dial)) {
             QueueDial(ctx.Modem, s->PhoneNumber.view());

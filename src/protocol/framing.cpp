@@ -30,6 +30,13 @@ bool Acceptable(const GlobalSettings& settings, const Str255& frame) {
     return frame.byte(0) == settings.ADDRESS;
 }
 
+// True when the frame names another sender than the station asked.
+bool FromAnotherStation(const GlobalSettings& settings, std::string_view frame, const AskedStation& asked) {
+    if (asked.Index < 1 || !asked.Address) return false;
+    const FrameAddresses who = AddressesOf(frame, settings.ADDRESS);
+    return who.valid && who.sender != *asked.Address;
+}
+
 }  // namespace
 
 void RestartFraming(FramingState& framing) {
@@ -37,8 +44,24 @@ void RestartFraming(FramingState& framing) {
     framing.RxFrame.clear();
 }
 
+FrameAddresses AddressesOf(std::string_view frame, std::uint8_t driverAddress) {
+    FrameAddresses a;
+    if (frame.size() < 2) return a;
+    const auto at = [&](std::size_t pos) { return static_cast<std::uint8_t>(frame[pos - 1]); };
+    a.target = driverAddress;
+    a.sender = at(1);
+    if (frame.size() >= 3 && (at(3) == 'Y' || at(3) == 'y')) {
+        if (frame.size() < 6) return a;  // a routing item cut short
+        a.target = at(1);
+        a.sender = at(6);
+    }
+    a.valid = true;
+    return a;
+}
+
 bool ReceiveDATA(FramingState& f, const GlobalSettings& settings, LinePort& line, ReceiveQueue& received,
-                 bool& terminatorTaken, LogState& log) {
+                 bool& terminatorTaken, LogState& log, const AskedStation& asked, bool* foreign) {
+    if (foreign) *foreign = false;
     // A modem reply ended by the first prefix byte took that byte from the line: the message
     // that follows starts with it, so the search goes on from there.
     if (terminatorTaken) {
@@ -85,9 +108,12 @@ bool ReceiveDATA(FramingState& f, const GlobalSettings& settings, LinePort& line
             WriteLog(log, "ReceiveDATA", "XOR OK");
             if (Acceptable(settings, f.RxFrame)) {
                 WriteLog(log, "ReceiveDATA", "SaveIt");
-                InsertReceived(received, f.RxFrame, f.LastTxMessage);
+                const bool other = FromAnotherStation(settings, f.RxFrame.view(), asked);
+                InsertReceived(received, f.RxFrame, f.LastTxMessage, asked.Index);
                 WriteLog(log, "insert REC", "");
-                f.LastTxMessage.clear();
+                if (other) WriteLog(log, "ReceiveDATA", "not from the station asked");
+                else f.LastTxMessage.clear();  // a frame from another station leaves it for the real answer
+                if (foreign) *foreign = other;
                 f.AcceptedCount.store(f.AcceptedCount.load() + 1.0);
                 stored = true;
             }

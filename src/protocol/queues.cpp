@@ -131,10 +131,11 @@ bool HasKindInRange(const RequestQueue& queue, std::int32_t low, std::int32_t hi
     return false;
 }
 
-void InsertReceived(ReceiveQueue& queue, std::string_view frame, std::string_view request) {
+void InsertReceived(ReceiveQueue& queue, std::string_view frame, std::string_view request, int askedStation) {
     ReceiveEntry e;
     e.Frame.assign(frame);
     e.Request.assign(request);
+    e.Station = askedStation;
     queue.Entries.push_back(e);
 }
 

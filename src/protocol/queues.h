@@ -90,13 +90,14 @@ bool HasKindInRange(const RequestQueue& queue, std::int32_t low, std::int32_t hi
 struct ReceiveEntry {
     Str255 Request;  // the request sent last when the frame was stored (may be empty)
     Str255 Frame;    // from the first address byte through the check byte
+    int Station = 0; // the station whose request waited for its answer then (0: none)
 };
 
 struct ReceiveQueue {
     std::deque<ReceiveEntry> Entries;
 };
 
-void InsertReceived(ReceiveQueue& queue, std::string_view frame, std::string_view request);
+void InsertReceived(ReceiveQueue& queue, std::string_view frame, std::string_view request, int askedStation = 0);
 // Removes the oldest entry into `out`; false when the queue is empty.
 bool TakeReceived(ReceiveQueue& queue, ReceiveEntry& out);
 void FreeReceiveQueue(ReceiveQueue& queue);

@@ -69,15 +69,37 @@ std::string_view RequestBody(const DriverContext& ctx, std::string_view request)
     return request.substr(p + 6, length - fixed);
 }
 
+// What a walk over the items does. A frame that answers the request it is stored with is
+// applied whole. A frame from another station than the one asked (a report sent on its own,
+// or an answer whose address was spoilt on the line) brings only its reports: data items are
+// walked over and dropped. The scan only finds out whether the frame holds a report at all.
+enum class Walk { Apply, ReportsOnly, Scan };
+
 struct Decoder {
     DriverContext& ctx;
     Frame f;
     std::string_view request;
     int stationIndex;
     StationRecord& st;
+    Walk walk = Walk::Apply;
     bool ackDue = false;
+    bool reported = false;  // a report item was met
+    bool dropped = false;   // a data item was walked over without being stored
 
-    void label(std::string_view text) { ctx.PendingEventText += text; }
+    void label(std::string_view text) {
+        if (walk != Walk::Scan) ctx.PendingEventText += text;
+    }
+    // True when the data item just measured is to be dropped instead of stored.
+    bool skipData() {
+        if (walk == Walk::Apply) return false;
+        dropped = true;
+        return true;
+    }
+    // True when a report item is only to be noted (the scan).
+    bool scanReport() {
+        reported = true;
+        return walk == Walk::Scan;
+    }
 
     // Each handler gets the letter's position and returns the item's last position, or 0 when
     // the walk ends here.
@@ -102,6 +124,7 @@ std::size_t Decoder::analog(std::size_t o) {
     const unsigned mask = f.at(o + 1);
     const std::size_t last = o + 1 + 16 * SetBits(mask);
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     label(text::kLabelAiMorvel);
     unsigned k = 0;
     for (unsigned g = 0; g < 8; ++g) {
@@ -136,6 +159,7 @@ std::size_t Decoder::binary(std::size_t o, bool inputs) {
     const unsigned mask = f.at(o + 1);
     const std::size_t last = mask != 0 ? o + 1 + SetBits(mask) : o + 13;
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     label(inputs ? text::kLabelDecodeBi : text::kLabelDecodeBo);
     if (!inputs) return last;  // the outputs are the host's: walked, not stored
     auto setGroup = [&](unsigned g, std::uint8_t bits) {
@@ -156,6 +180,7 @@ std::size_t Decoder::counters(std::size_t o) {
     if (!f.fits(o + 1)) return 0;
     const unsigned mask = f.at(o + 1);
     if (mask & 0x80u) {  // read and reset: no data, the last raw counts are taken over
+        if (skipData()) return o + 1;
         label(text::kLabelCtcReset);
         for (unsigned g = 0; g < 6; ++g)
             if (BitOfByte(mask, g))
@@ -165,6 +190,7 @@ std::size_t Decoder::counters(std::size_t o) {
     }
     const std::size_t last = o + 1 + 16 * SetBits(mask & 0x3Fu);
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     label(text::kLabelCtc);
     unsigned k = 0;
     for (unsigned g = 0; g < 6; ++g) {
@@ -182,6 +208,7 @@ std::size_t Decoder::counters(std::size_t o) {
 
 std::size_t Decoder::error(std::size_t o) {
     if (!f.fits(o + 1)) return 0;
+    if (scanReport()) return o + 1;
     const unsigned code = f.at(o + 1);
     st.ErrorReportCount += 1;
     st.Unreachable = true;
@@ -200,6 +227,7 @@ std::size_t Decoder::constants(std::size_t o, bool store) {
     const unsigned mask = f.at(o + 1);
     const std::size_t last = o + 1 + 3 * SetBits(mask);
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     label(store ? text::kLabelDecodeKi : text::kLabelDecodeKo);
     if (!store) return last;
     unsigned k = 0;
@@ -215,6 +243,7 @@ std::size_t Decoder::memoryRead(std::size_t o) {
     const unsigned count = f.at(o + 3);
     const std::size_t last = o + 3 + count;
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     const std::string_view data = f.sub(o + 4, count);
     const unsigned reals = count / 3;
     auto real = [&](unsigned n) { return StationRealToFloat(data.substr(3 * (n - 1), 3)); };
@@ -279,6 +308,7 @@ std::size_t Decoder::memoryWritten(std::size_t o) {
     const unsigned address = f.wordLow(o + 1);
     const std::size_t last = o + 3 + f.at(o + 3);
     if (!f.fits(last)) return 0;
+    if (skipData()) return last;
     label(text::kLabelMemoryWrite);
     label(WordToHex(static_cast<std::uint16_t>(address)));
     label(" ");
@@ -362,6 +392,7 @@ void Decoder::qqValues(std::size_t o) {
     const std::string_view values =
         first <= f.lastItemByte() ? f.sub(first, f.lastItemByte() - first + 1) : std::string_view();
     if (request.empty() && ctx.AnsweredCall) {  // an active report of a TL2 station
+        if (scanReport()) return;
         st.ActiveReport = true;
         st.OnLine = true;
         if (values.size() >= 4) {
@@ -372,6 +403,7 @@ void Decoder::qqValues(std::size_t o) {
         ctx.Scheduler.HoldPolling = false;
         return;
     }
+    if (skipData()) return;
     const std::string_view body = RequestBody(ctx, request);
     if (body.size() < 2 || body[1] != 'q') return;
     const std::string_view items = body.substr(2);
@@ -416,6 +448,7 @@ std::size_t Decoder::qqFamily(std::size_t o) {
             const unsigned address = f.wordLow(o + 3);
             const unsigned count = f.at(o + 5);
             if (!f.fits(o + 5 + count)) return 0;
+            if (skipData()) return o + 6 + count;
             const std::string_view data = f.sub(o + 6, count);
             const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == ReqSamples1 || kind == ReqSamplesAlt1)) ||
                                     (ctx.Table.MbKindIndex == 2 && (kind == ReqSamples2 || kind == ReqSamplesAlt2)) ||
@@ -430,7 +463,9 @@ std::size_t Decoder::qqFamily(std::size_t o) {
             return o + 6 + count;  // one byte after the data is skipped
         }
         case 'Q':
-        case 'X': qqWritten(); return 0;
+        case 'X':
+            if (!skipData()) qqWritten();
+            return 0;
         case 'q':
         case 'x': qqValues(o); return 0;
         default: return 0;
@@ -447,6 +482,7 @@ std::size_t Decoder::item(std::size_t o) {
         case 'C': return counters(o);
         case 'E': return error(o);
         case 'H':
+            if (scanReport()) return o;
             ackDue = true;
             st.ActiveReport = true;
             st.OnLine = true;
@@ -460,6 +496,7 @@ std::size_t Decoder::item(std::size_t o) {
         case 'N': return memoryRead(o);
         case 'n': return memoryWritten(o);
         case 'X':
+            if (scanReport()) return o;
             ackDue = true;
             st.ControlError = true;
             ctx.Scheduler.HoldPolling = false;
@@ -495,6 +532,23 @@ Str255 Decoder::acknowledgement() const {
     return out;
 }
 
+// Steps 3.. of the frame: each item handled by its letter until one ends the walk.
+void WalkItems(Decoder& d) {
+    for (std::size_t p = 3; p < d.f.size(); ++p) {
+        const std::size_t last = d.item(p);
+        if (last == 0) break;
+        p = last;
+    }
+}
+
+// A frame that came in place of the answer of station `asked` with data of another station,
+// or from an address no station has: logged and counted as a line error, nothing stored.
+void DropForeignFrame(DriverContext& ctx, std::string_view frame, int asked) {
+    WriteLog(ctx.Log, "DecodeMess", Fmt("not from the station asked (%d): data dropped", asked));
+    HexDumpLog(ctx.Log, "Dropped Message", frame);
+    ctx.ErrorTotal = ctx.ErrorTotal.load() + 1.0;
+}
+
 }  // namespace
 
 ChannelItem* FindQqChannel(StationRecord& s, std::uint8_t d, std::uint8_t b, std::uint8_t a, int& chunk) {
@@ -510,28 +564,35 @@ ChannelItem* FindQqChannel(StationRecord& s, std::uint8_t d, std::uint8_t b, std
     return nullptr;
 }
 
-bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view request) {
+bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view request, int askedStation) {
     const Frame f{frame};
-    if (f.size() < 2) return false;
-    // The sender and the target by the frame's layout.
-    std::uint8_t target = ctx.Global.ADDRESS;
-    std::uint8_t sender = f.at(1);
-    if (f.size() >= 3 && (f.at(3) == 'Y' || f.at(3) == 'y')) {
-        if (f.size() < 6) return false;  // a routing item cut short
-        target = f.at(1);
-        sender = f.at(6);
-    }
-    if (target != ctx.Global.ADDRESS) return false;
-    int index = 0;
-    for (int n = 1; n <= ctx.StationCount && n <= kMaxStations; ++n) {
+    const FrameAddresses who = AddressesOf(frame, ctx.Global.ADDRESS);
+    if (!who.valid || who.target != ctx.Global.ADDRESS) return false;
+    const StationRecord* asked =
+        askedStation >= 1 && askedStation <= kMaxStations ? ctx.Stations[static_cast<std::size_t>(askedStation)].get()
+                                                          : nullptr;
+    // The station asked takes its own answer, even where another station has the same address.
+    int index = asked && asked->Address == who.sender ? askedStation : 0;
+    for (int n = 1; index == 0 && n <= ctx.StationCount && n <= kMaxStations; ++n) {
         const StationRecord* s = ctx.Stations[static_cast<std::size_t>(n)].get();
-        if (s && s->Address == sender) {
-            index = n;
-            break;
-        }
+        if (s && s->Address == who.sender) index = n;
     }
-    if (index == 0) return false;
+    // A frame from another station than the one asked answers nothing: it may bring reports,
+    // never data, and the request it came in place of still waits for its own answer.
+    const bool foreign = asked && asked->Address != who.sender;
+    if (index == 0) {
+        if (foreign) DropForeignFrame(ctx, frame, askedStation);
+        return false;
+    }
     StationRecord& st = *ctx.Stations[static_cast<std::size_t>(index)];
+    Decoder d{ctx, f, foreign ? std::string_view() : request, index, st};
+    if (foreign) {
+        d.walk = Walk::Scan;
+        WalkItems(d);
+        if (d.dropped) DropForeignFrame(ctx, frame, askedStation);
+        if (!d.reported) return true;
+        d.walk = Walk::ReportsOnly;
+    }
 
     HexDumpLog(ctx.Log, "Decode Received Message", frame);
 
@@ -550,12 +611,7 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     line.truncate(149);
     ctx.PendingEventText = line;
 
-    Decoder d{ctx, f, request, index, st};
-    for (std::size_t p = 3; p < f.size(); ++p) {
-        const std::size_t last = d.item(p);
-        if (last == 0) break;
-        p = last;
-    }
+    WalkItems(d);
 
     if (d.ackDue) {
         WriteLog(ctx.Log, "Answer", "AH");
@@ -572,7 +628,7 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
 void ExtractDATA(DriverContext& ctx) {
     ReceiveEntry entry;
     if (!TakeReceived(ctx.ReceiveQueue, entry)) return;
-    const bool known = DecodeMess(ctx, entry.Frame.view(), entry.Request.view());
+    const bool known = DecodeMess(ctx, entry.Frame.view(), entry.Request.view(), entry.Station);
     WriteLog(ctx.Log, "ExtractDATA", known ? "DecodeMess = 1" : "DecodeMess = 0");
 }
 

@@ -18,19 +18,6 @@ void RunPortActions(DriverRecord& rec, const PortActions& actions) {
     if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
 }
 
-int ConnectionCleanup(DriverContext& ctx) {
-    int highest = 0;
-    for (int i = 1; i <= kMaxStations; ++i) {
-        StationRecord* s = ctx.Stations[i].get();
-        if (!s) continue;
-        if (s->DialRequested) highest = i;
-        s->DialRequested = false;
-        s->OnLine = false;
-        s->AwaitingAnswer = false;
-    }
-    return highest;
-}
-
 void ClearQueues(DriverContext& ctx, PortActions& port) {
     EmptyQueue(ctx.ReadQueue);
     EmptyQueue(ctx.WriteQueue);
@@ -41,7 +28,7 @@ void ClearQueues(DriverContext& ctx, PortActions& port) {
     ctx.Framing.LastTxMessage.clear();
 }
 
-int HangUp(DriverContext& ctx, PortActions& port) {
+int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
     ModemRecord& m = ctx.Modem;
     // The modem's line texts and flags.
     m.PendingText.clear();
@@ -54,14 +41,17 @@ int HangUp(DriverContext& ctx, PortActions& port) {
     for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i)
         if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get(); s && s->DialRequested) waiting = i;
 
-    // The connection itself.
-    m.LineConnected = false;
-    if (waiting > 0) {
-        port.SendReturn = true;
-    } else {
-        ClearModemCommands(m);
-        m.ModemState = ModemState::TakeCommand;
-        QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+    // The connection itself: a dial still waiting is abandoned by a carriage return, a call
+    // is ended by the hang-up command.
+    if (hangUp) {
+        m.LineConnected = false;
+        if (waiting > 0) {
+            hangUp->SendReturn = true;
+        } else {
+            ClearModemCommands(m);
+            m.ModemState = ModemState::TakeCommand;
+            QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+        }
     }
     WriteLog(ctx.Log, "close", "communication !!!!");
     for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i) {
@@ -74,8 +64,10 @@ int HangUp(DriverContext& ctx, PortActions& port) {
     return waiting;
 }
 
-void SetupSerialPort(DriverRecord& rec) {
-    if (!rec.SerialPort || !rec.Context) return;
+int HangUp(DriverContext& ctx, PortActions& port) { return ConnectionCleanup(ctx, &port); }
+
+bool SetupSerialPort(DriverRecord& rec) {
+    if (!rec.SerialPort || !rec.Context) return false;
     TSerial& port = *rec.SerialPort;
     DriverContext& ctx = *rec.Context;
 
@@ -109,6 +101,7 @@ void SetupSerialPort(DriverRecord& rec) {
     ctx.Framing.PrefixWindow.clear();
     ctx.Framing.RxFrame.clear();
     ctx.AnsweredCall = false;
+    return open;
 }
 
 }  // namespace zk

@@ -16,10 +16,12 @@ struct PortActions {
 // Runs the noted port actions, purge first. The caller must not hold the instance's lock.
 void RunPortActions(DriverRecord& rec, const PortActions& actions);
 
-// The connection clean-up without hang-up: returns the highest station index whose
-// DialRequested is set (0 if none) and clears DialRequested, OnLine and AwaitingAnswer of every
-// station.
-int ConnectionCleanup(DriverContext& ctx);
+// The connection clean-up: clears the modem's line texts and flags (and AnsweredCall), ends the
+// connection when `hangUp` is given (see HangUp), logs "close" and clears DialRequested, OnLine
+// and AwaitingAnswer of every defined station. Returns the highest defined station whose
+// DialRequested was set, 0 if none. Without `hangUp` it is the clean-up after a failed dial
+// or answer.
+int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp = nullptr);
 
 // Empties ReadQueue and WriteQueue, restarts the receive framing, sets the transmit state to 0,
 // clears the last transmitted message and notes a purge of the line.
@@ -33,7 +35,8 @@ void ClearQueues(DriverContext& ctx, PortActions& port);
 int HangUp(DriverContext& ctx, PortActions& port);
 
 // Closes the port, sets it up from the [COM] settings, opens it, reports in the event list and
-// resets the line state. The caller must not hold the instance's lock.
-void SetupSerialPort(DriverRecord& rec);
+// resets the line state; true when the port opened. The caller must not hold the instance's
+// lock.
+bool SetupSerialPort(DriverRecord& rec);
 
 }  // namespace zk

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/format.h"
 #include "base/texts.h"
 #include "diag/log.h"
 #include "host/records.h"
@@ -73,7 +74,28 @@ bool SamePosition(const DriverContext& ctx, std::uint16_t station, std::uint16_t
     return ctx.Scheduler.RingStation == station && ctx.Scheduler.RingBlock == block && ctx.Scheduler.RingItem == item;
 }
 
-// State 0: choose the next request, encode it and send it.
+// A queued request the encoder refuses (an entry outside 1..100, a kind the station has no
+// points for, a station not defined, a frame over 255 bytes) would stay first for ever and
+// hold up every request behind it: it is dropped, shown and counted as an error of its station.
+void DropRefusedRequest(DriverRecord& rec, RequestQueue& queue, RequestNode* node) {
+    DriverContext& ctx = *rec.Context;
+    const int station = node->Station;
+    const std::int32_t kind = node->Kind;
+    Str255 line;
+    StationRecord* s = DefinedStation(ctx, station);
+    if (s) line.assign(s->Name.view());
+    else line.assign(std::string(text::kStationNumber) + std::to_string(station));
+    line += text::kRequestRefused;
+    line += std::to_string(kind);
+    line += ")";
+    ShowEvent(rec, line);
+    WriteLog(ctx.Log, "prstynek", Fmt("request refused by the encoder, dropped: station %d kind %d", station,
+                                  static_cast<int>(kind)));
+    if (s) ++s->ErrorReportCount;
+    RemoveRequest(queue, node);
+}
+
+// Choose: the next request, encode it and send it.
 void Choose(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     Str255 message;
@@ -88,9 +110,13 @@ void Choose(DriverRecord& rec) {
                 ShowEvent(rec, NameLine(ctx, node->Station, text::kQqWrite, 93,
                                         BytesToHex(node->Data.view()) + ")"));
             message = EncodeRequest(ctx, *node);
-            CountRequest(ctx, node->Station);
-            ctx.Scheduler.WriteChosen = true;
-            WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go / priority");
+            if (message.empty()) {
+                DropRefusedRequest(rec, ctx.WriteQueue, node);
+            } else {
+                CountRequest(ctx, node->Station);
+                ctx.Scheduler.WriteChosen = true;
+                WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go / priority");
+            }
         }
 
         // Then the host's reads, compacted.
@@ -113,9 +139,13 @@ void Choose(DriverRecord& rec) {
                     ShowEvent(rec, NameLine(ctx, node->Station, text::kQqRead, 93,
                                             FormatReal(1, 0, static_cast<double>(node->Data.size() / 3)) + "x)"));
                 message = EncodeRequest(ctx, *node);
-                CountRequest(ctx, node->Station);
-                ctx.Scheduler.ReadChosen = true;
-                WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go");
+                if (message.empty()) {
+                    DropRefusedRequest(rec, ctx.ReadQueue, node);
+                } else {
+                    CountRequest(ctx, node->Station);
+                    ctx.Scheduler.ReadChosen = true;
+                    WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go");
+                }
             }
         }
 
@@ -192,7 +222,21 @@ void Sending(DriverContext& ctx) {
 
 // Receiving: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
-    if (ReceiveFrame(ctx)) {
+    // A report of another station asked for its acknowledgement while this request waited: the
+    // pause and the acknowledgement go first, and the request, still first in its queue, is
+    // sent again after them.
+    if (ctx.Scheduler.AckPending && ctx.Scheduler.Outstanding) {
+        ctx.Scheduler.Outstanding = false;
+        if (StationRecord* s = StationAt(ctx, ctx.Scheduler.OutStation.load())) s->AwaitingAnswer = false;
+        ctx.Scheduler.TxState = TxState::Pause;
+        ctx.Timers.Silence = 0.0;
+        return;
+    }
+    bool foreign = false;
+    const bool stored = ReceiveFrame(ctx, &foreign);
+    if (stored && foreign) {
+        // Not the answer: the request goes on waiting for its own, within its answer time.
+    } else if (stored) {
         if (ctx.Global.BEEP.load()) ctx.Scheduler.BeepRequested = 2000;
         const bool sent = ctx.Scheduler.Outstanding;
         ctx.SinceAnswer = 0.0;

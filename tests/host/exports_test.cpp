@@ -150,6 +150,11 @@ TEST(Exports, QueryProcAnswersOnlyTheExactVersionQuery) {
         api.QueryProc(driver, c.kind, c.name, 0, record);
         EXPECT_EQ(text[0], 'x');
     }
+    // The driver argument plays no part: a host may ask before it makes an instance.
+    std::memset(text, 'x', sizeof text);
+    makeRecord(11, text);
+    api.QueryProc(nullptr, 11, "GetVersion", 0, record);
+    EXPECT_STREQ(text, "Tervak-KR/TL2, MODEM, v.5.017");
     makeRecord(11, nullptr);
     api.QueryProc(driver, 11, "GetVersion", 0, record);  // no buffer: nothing
     api.QueryProc(driver, 11, "GetVersion", 0, nullptr);

@@ -143,6 +143,9 @@ struct HostFixture {
         Station(station).MemoryBlocks.push_back(std::move(block));
         return ref;
     }
+    // As while the worker runs (the test plays its part): modem commands and port work are
+    // taken only then.
+    void Serve() { rec->Running = true; }
     void Build() {
         std::lock_guard lock(ctx.Lock);
         zk::BuildChannelIndex(ctx);

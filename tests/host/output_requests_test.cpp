@@ -9,6 +9,8 @@
 #include <limits>
 
 #include "host_fixture.h"
+#include "line/pty.h"
+#include "line/serial.h"
 #include "host/commands.h"
 #include "worker/line_commands.h"
 #include "line/modem.h"
@@ -205,6 +207,7 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
     auto setUp = [](HostFixture& f) {
         // A station whose implicit single "read binary inputs" (kind 25) sits on each system
         // channel in turn would queue a read if the search went on.
+        f.Serve();
         f.Standard(1);
         f.Standard(2);
         f.ctx.Scheduler.TxState = zk::TxState::Pause;
@@ -669,19 +672,90 @@ TEST(OutputStationChannels, EventLinesKeepTheFullNameAndCutAt255) {
 
 TEST(OutputStationChannels, ConnectingDialsAfterReopeningThePort) {
     HostFixture f;
+    Pty pty;
+    f.ctx.Com.DEVICE.assign(pty.name());
+    f.Serve();
     SetUpStation(f, false);
     StationRecord& s = *f.ctx.Stations[2];
     s.PhoneNumber.assign("0123456");
     // Kind 29 (out_connect_modem) is a + 476 in the standard numbering.
     f.Put(976, HostBoolean, 1);
+    EXPECT_TRUE(f.rec->SerialPort->Active());
     ASSERT_EQ(f.ctx.Modem.CommandQueue.size(), 1u);
     EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Kind, ModemDial);
     EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Number.str(), "0123456");
     EXPECT_TRUE(s.DialRequested);
 }
 
+TEST(OutputStationChannels, ASecondDialWhileDiallingOrConnectedIsNotQueued) {
+    HostFixture f;
+    Pty pty;
+    f.ctx.Com.DEVICE.assign(pty.name());
+    f.Serve();
+    SetUpStation(f, false);
+    StationRecord& s = *f.ctx.Stations[2];
+    s.PhoneNumber.assign("0123456");
+    f.Standard(3).PhoneNumber.assign("0123456");  // behind the same number
+    f.Standard(4).PhoneNumber.assign("999");
+    f.Build();
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        std::uint16_t channel;
+        std::size_t dials;  // queued after the write
+    };
+    const Case cases[] = {
+        {"dial queued", [&] { s.DialRequested = true; }, 976, 0},
+        {"connected", [&] { s.OnLine = true; }, 976, 0},
+        {"the station with the same number is dialling", [&] { s.DialRequested = true; }, 1476, 0},
+        {"the station with the same number is connected", [&] { s.OnLine = true; }, 1476, 0},
+        {"another number", [&] { s.OnLine = true; }, 1976, 1},
+        {"neither", [] {}, 976, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int n = 1; n <= 4; ++n) {
+            f.ctx.Stations[static_cast<std::size_t>(n)]->DialRequested = false;
+            f.ctx.Stations[static_cast<std::size_t>(n)]->OnLine = false;
+        }
+        f.ctx.Modem.CommandQueue.clear();
+        c.before();
+        f.Put(c.channel, HostBoolean, 1);
+        EXPECT_EQ(f.ctx.Modem.CommandQueue.size(), c.dials);
+    }
+}
+
+TEST(OutputStationChannels, ADialWhosePortDoesNotOpenIsNotQueued) {
+    HostFixture f;
+    f.Serve();
+    SetUpStation(f, false);
+    StationRecord& s = *f.ctx.Stations[2];
+    s.PhoneNumber.assign("0123456");
+    f.Put(976, HostBoolean, 1);  // the fixture's device does not exist
+    EXPECT_FALSE(f.rec->SerialPort->Active());
+    EXPECT_TRUE(f.ctx.Modem.CommandQueue.empty());
+    EXPECT_FALSE(s.DialRequested);
+    EXPECT_EQ(f.LastEvent(), "Chyba při otevření portu !");
+}
+
+TEST(OutputStationChannels, WithoutARunningWorkerNothingTouchesTheLine) {
+    // Before Init, after a failed Init and after Done.
+    HostFixture f;
+    Pty pty;
+    f.ctx.Com.DEVICE.assign(pty.name());
+    SetUpStation(f, false);
+    f.Put(976, HostBoolean, 1);
+    f.Put(976, HostBoolean, 0);
+    f.Put(60293, HostBoolean, 1);
+    f.Put(60295, HostBoolean, 1);
+    EXPECT_FALSE(f.rec->SerialPort->Active());
+    EXPECT_TRUE(f.ctx.Modem.CommandQueue.empty());
+    EXPECT_FALSE(f.ctx.Stations[2]->DialRequested);
+}
+
 TEST(OutputStationChannels, DisconnectingHangsUpAndMarksTheWaitingStation) {
     HostFixture f;
+    f.Serve();
     SetUpStation(f, true);
     StationRecord& s = *f.ctx.Stations[2];
     AppendRequest(f.ctx.ReadQueue, 2, 16, 0, "abc", nullptr);

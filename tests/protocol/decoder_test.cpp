@@ -606,3 +606,110 @@ TEST_F(QqRead, AFrameThroughTheFramingAndTheDecoder) {
     ExtractDATA(ctx);
     EXPECT_EQ(item(2).Value, 16.0f);
 }
+
+namespace {
+
+// A frame stored while another station's request waited for its answer: a report the station
+// sent on its own, or an answer whose address was spoilt on the line. Only reports are taken.
+class AnswerOfAnotherStation : public Decoder {
+protected:
+    void SetUp() override {
+        Decoder::SetUp();
+        Station(3, 6, "ST6");  // the station asked
+        st5().BinaryIn.fill(false);
+        st5().Unreachable = true;
+        ctx.ErrorTotal = 0.0;
+        ctx.PendingEventText.clear();
+    }
+    StationRecord& st6() { return *ctx.Stations[3]; }
+};
+
+}  // namespace
+
+TEST_F(AnswerOfAnotherStation, DataItemsAreDroppedAndCountedReportsAreTaken) {
+    const std::string bits = B({'B', 0x01, 0xFF});
+    struct Case {
+        const char* name;
+        std::string frame;
+        bool known;
+        bool report;   // the station's active-report flag and an acknowledgement
+        double errors;
+    };
+    const Case cases[] = {
+        {"binary inputs of station 5", Routed(1, 5, bits), true, false, 1.0},
+        {"plain layout", Plain(5, bits), true, false, 1.0},
+        {"an active report alone", Routed(1, 5, "H", 'Y'), true, true, 0.0},
+        {"binary inputs and an active report", Routed(1, 5, bits + "H", 'Y'), true, true, 1.0},
+        {"an address no station has", Routed(1, 9, bits), false, false, 1.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        st5().ActiveReport = false;
+        ctx.Scheduler.AckPending = false;
+        EXPECT_EQ(DecodeMess(ctx, c.frame, "request of ST6", 3), c.known);
+        for (int n = 1; n <= 8; ++n) EXPECT_FALSE(st5().BinaryIn[static_cast<std::size_t>(n)]) << n;
+        EXPECT_FALSE(st5().BiFresh);
+        for (int n = 1; n <= 8; ++n) EXPECT_FALSE(st6().BinaryIn[static_cast<std::size_t>(n)]) << n;
+        EXPECT_EQ(ctx.ErrorTotal.load(), c.errors);
+        EXPECT_EQ(st5().ActiveReport, c.report);
+        EXPECT_EQ(ctx.Scheduler.AckPending, c.report);
+        // Only a report wakes the station and is shown.
+        EXPECT_EQ(st5().Unreachable, !c.report);
+        EXPECT_EQ(ctx.PendingEventText.empty(), !c.report);
+    }
+}
+
+TEST_F(AnswerOfAnotherStation, AnErrorReportAndAControlErrorAreTaken) {
+    EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, B({'E', 5})), "request of ST6", 3));
+    EXPECT_EQ(st5().ErrorReportCount, 1u);
+    EXPECT_TRUE(st5().Unreachable);
+    EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, "X", 'Y'), "request of ST6", 3));
+    EXPECT_TRUE(st5().ControlError);
+    EXPECT_TRUE(ctx.Scheduler.AckPending);
+    EXPECT_EQ(ctx.ErrorTotal.load(), 0.0);
+}
+
+TEST_F(AnswerOfAnotherStation, TheStationAskedTakesItsAnswerWhereAnotherHasTheSameAddress) {
+    st6().Address = 5;  // stations 2 and 3 both answer as 5, behind different numbers
+    EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, B({'B', 0x01, 0x0F})), "request of ST6", 3));
+    EXPECT_TRUE(st6().BinaryIn[1]);
+    EXPECT_FALSE(st5().BinaryIn[1]);
+    EXPECT_EQ(ctx.ErrorTotal.load(), 0.0);
+    // Without a request waiting, the first station with the address takes it, as before.
+    EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, B({'B', 0x01, 0x0F})), {}));
+    EXPECT_TRUE(st5().BinaryIn[1]);
+}
+
+TEST_F(AnswerOfAnotherStation, TheFramingKeepsTheRequestForTheRealAnswer) {
+    ctx.Global.PREFIX.clear();
+    ctx.Scheduler.Outstanding = true;
+    ctx.Scheduler.OutStation = 3;
+    ctx.Framing.LastTxMessage.assign("request of ST6");
+    auto feed = [&](const std::string& frame) {
+        for (const char c : frame) ctx.Line.Rx.push_back(static_cast<std::uint8_t>(c));
+        int stored = 0;
+        bool foreign = false;
+        for (int call = 0; call < 10; ++call) {
+            bool f = false;
+            if (ReceiveFrame(ctx, &f)) {
+                ++stored;
+                foreign = f;
+            }
+        }
+        EXPECT_EQ(stored, 1);
+        return foreign;
+    };
+    EXPECT_TRUE(feed(Routed(1, 5, B({'B', 0x01, 0xFF}))));
+    EXPECT_EQ(ctx.Framing.LastTxMessage.view(), "request of ST6");
+    EXPECT_FALSE(feed(Routed(1, 6, B({'B', 0x01, 0x01}))));
+    EXPECT_TRUE(ctx.Framing.LastTxMessage.empty());
+    ASSERT_EQ(ctx.ReceiveQueue.Entries.size(), 2u);
+    EXPECT_EQ(ctx.ReceiveQueue.Entries[0].Station, 3);
+    EXPECT_EQ(ctx.ReceiveQueue.Entries[1].Request.view(), "request of ST6");
+    ExtractDATA(ctx);
+    ExtractDATA(ctx);
+    EXPECT_FALSE(st5().BinaryIn[1]);
+    EXPECT_TRUE(st6().BinaryIn[1]);
+    EXPECT_EQ(ctx.ErrorTotal.load(), 1.0);
+}

@@ -145,6 +145,63 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
     }
 }
 
+TEST_F(Modem, AFailedConnectionRunsTheWholeCleanUpWithoutHangingUp) {
+    zktest::TempDir dir;
+    ctx->Log.LogFileName.assign(dir.file("m.log"));
+    EnableLog(ctx->Log, ctx->DriverName.view());
+    for (const std::uint8_t kind : {ModemDial, ModemAnswer}) {
+        SCOPED_TRACE(kind);
+        Station(2).DialRequested = true;
+        Station(3).AwaitingAnswer = true;
+        QueueModemCommand(M(), kind, M().DialBlock, {}, {});
+        M().ModemState = zk::ModemState::Failed;
+        M().ReplyText.assign("\r\nNO CARRIER\r\n");
+        M().PendingText.assign("left over");
+        M().Pausing = true;
+        M().TerminatorTaken = true;
+        ModemStep(*rec);
+        EXPECT_TRUE(M().ReplyText.empty());
+        EXPECT_TRUE(M().PendingText.empty());
+        EXPECT_FALSE(M().Pausing);
+        EXPECT_FALSE(M().TerminatorTaken);
+        EXPECT_FALSE(Station(3).AwaitingAnswer);
+        EXPECT_TRUE(M().CommandQueue.empty());  // no hang-up command: there is no call to end
+        EXPECT_TRUE(ctx->Line.Outbox.empty());
+    }
+    const std::string log = zktest::ReadFile(dir.file("m.log"));
+    std::size_t closes = 0;
+    for (std::size_t at = log.find("close : communication !!!!"); at != std::string::npos;
+         at = log.find("close : communication !!!!", at + 1))
+        ++closes;
+    EXPECT_EQ(closes, 2u);
+    EXPECT_NE(log.find("connect error, station idx :   2"), std::string::npos);
+}
+
+TEST_F(Modem, ATimeOutBeatsACompleteReplyInTheSamePass) {
+    REQUIRE_DIALOGUE();
+    QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
+    M().ModemState = zk::ModemState::AwaitingReply;
+    M().CommandQueue.front().Block.Elapsed = M().InitBlock.Limit + 0.01;
+    Reply("\r\nOK\r\n" + std::string(1, kTerminator));
+    ModemStep(*rec);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
+    ModemStep(*rec);
+    EXPECT_FALSE(M().ModemReady.load());
+    EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Chyba při inicializaci"));
+}
+
+TEST_F(Modem, TheIdleModemDropsAReplyThatIsNotARingWithoutCountingIt) {
+    REQUIRE_DIALOGUE();
+    M().RingText.assign("\r\nRING\r\n");
+    M().RingCount = 2;
+    Reply("\r\nNO CARRIER\r\n" + std::string(1, kTerminator));
+    Run(50);
+    EXPECT_EQ(M().RingCount, 2);
+    EXPECT_TRUE(M().ReplyText.empty());
+    EXPECT_TRUE(M().CommandQueue.empty());
+    EXPECT_TRUE(TakeEvents().empty());
+}
+
 TEST_F(Modem, SuccessfulCommandsSetTheirFlags) {
     ModemCommandSucceeded(*rec, ModemInit);
     EXPECT_TRUE(M().ModemReady.load());
