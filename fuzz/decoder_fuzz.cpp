@@ -108,7 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ctx.StationCount = 2;
     ctx.AnsweredCall = flags & 2u;
     ctx.Table.MbKindIndex = static_cast<std::uint8_t>(((flags >> 2) & 3u) | 1u);
-    static constexpr std::int32_t kStates[4] = {0, 2, 5, 8};
+    static constexpr zk::HdbReadState kStates[4] = {zk::HdbReadState::Start, zk::HdbReadState::Reading,
+                                                   zk::HdbReadState::PositionQuery, zk::HdbReadState::WriteBack};
     ctx.History.HdbReadState = kStates[(flags >> 4) & 3u];
     ctx.Global.PREFIX.assign(std::string(framing & 3u, '\xFF'));
     ctx.Global.PRESUFFIX.assign(std::string((framing >> 2) & 3u, '\x0D'));
