@@ -236,15 +236,15 @@ Str255 ModemText(std::string_view raw) {
 
 bool LoadModem(const ConfigContext& ctx, ParReader& r) {
     ModemRecord& m = ctx.Modem;
-    // 1. Defaults.
+    // Every modem field to its default.
     ctx.ErrorText[0] = '\0';
     ModemReset(m);
     m.AnswerBlock.ExpectedReply = m.DialBlock.ExpectedReply;  // CONNECT_OK serves both
     m.RingText.clear();
     WriteLog(ctx.Log, "load modem", "init+start");
-    // 2. No key is mandatory.
+    // No key is mandatory.
     for (int k = 1; k <= kModemKeys; ++k) r.KeyLoaded[static_cast<std::size_t>(k)] = true;
-    // 3. The keys up to END.
+    // The keys up to END.
     for (;;) {
         WriteLog(ctx.Log, "Find Item", "Begin");
         NextItem(ctx, r);
@@ -279,7 +279,7 @@ bool LoadModem(const ConfigContext& ctx, ParReader& r) {
             default: break;
         }
     }
-    // 4.
+    // The group always loads.
     WriteLog(ctx.Log, "load modem - end msg", "");
     WriteLog(ctx.Log, "load", "OK");
     return true;

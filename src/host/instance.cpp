@@ -77,15 +77,15 @@ void DisposeDriver(DriverRecord* rec) {
     if (!rec) return;
     StopWorker(*rec);
     if (DriverContext* ctx = rec->Context.get()) {
-        // 1-2. Queues.
+        // The queues first: nothing may be sent or decoded any more.
         FreeReceiveQueue(ctx->ReceiveQueue);
         EmptyQueue(ctx->ReadQueue);
         EmptyQueue(ctx->WriteQueue);
         WriteLog(ctx->Log, "done", "queues are empty");
-        // 3-4. Modem commands.
+        // The modem's commands.
         ctx->Modem.CommandQueue.clear();
         WriteLog(ctx->Log, "done", "modem objects done");
-        // 5-6. Stations: lists, history written back, records.
+        // The stations: their lists, their histories written back to the files, the records.
         for (int n = 1; n <= kMaxStations; ++n) {
             auto& slot = ctx->Stations[static_cast<std::size_t>(n)];
             if (!slot) continue;  // never created (no Init)
@@ -98,11 +98,11 @@ void DisposeDriver(DriverRecord* rec) {
             slot.reset();
         }
         WriteLog(ctx->Log, "done", "stations/data closed");
-        // 7-8. The memory-block table.
+        // The memory-block table.
         ctx->Table.TextTable.reset();
         WriteLog(ctx->Log, "done", "end");
     }
-    // 9. The port, the context and the record.
+    // The port, the context and the record.
     rec->Window.reset();
     rec->SerialPort.reset();
     rec->Context.reset();
@@ -116,13 +116,13 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     DriverContext& ctx = *rec.Context;
     const std::string hostName = NameFromHost(text256);
 
-    // 1.
+    // The host's arguments.
     rec.LoginLevel = loginLevel;
     rec.InitArg9 = arg9;
     rec.InitArg8 = arg8;
 
     std::unique_lock lock(ctx.Lock);
-    // 2-5. The status window.
+    // The status window and its identity texts.
     rec.Window = std::make_unique<StatusWindow>();
     StatusWindow& window = *rec.Window;
     InitStatusWindow(window);
@@ -132,20 +132,20 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     window.LabelVersion = text::kLabelVersion;
     window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
 
-    // 6-7.
+    // Every setting and station back to its default.
     WriteLog(ctx.Log, "Init", "Start");
     ClearChannelIndex(ctx);  // the stations it points into are about to be replaced
     ResetContext(ctx);
     ctx.Line.Serial = rec.SerialPort.get();
 
-    // 8-10.
+    // The names the host gave, shown in the event list.
     ctx.DriverName.assign(hostName);
     AddEventLine(&window, Str255(text::kDriverNameInHost) += ctx.DriverName);
     ctx.ParFileName = ParFileNameFromHost(nameLength, parFileName);
     AddEventLine(&window, Str255(text::kParameterFile) += ctx.ParFileName);
     AddEventLine(&window, Str255(text::kLoginLevel) += std::to_string(rec.LoginLevel));
 
-    // 11. The parameter file.
+    // The parameter file (read without the lock).
     lock.unlock();
     ConfigContext target = ConfigOf(ctx, rec.Window.get());
     const bool loaded = LoadParameterFile(target, ctx.Lock);
@@ -158,7 +158,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
         return false;
     }
 
-    // 12-13. The log and port lines.
+    // The status lines of the log and the port.
     window.Labels[LabelPRN] = Fmt(std::string(text::kFmtLabelPrn).c_str(), ctx.Log.LogFileName.str().c_str(),
                                   std::string(ctx.Log.LogEnabled ? text::kLogOn : text::kLogOff).c_str());
     const char parity[2] = {ParityLetter(ctx.Com.Parity), '\0'};
@@ -166,7 +166,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
                                   parity, ctx.Com.StopBits);
     ++window.Revision;
 
-    // 14-17. Stations and their histories.
+    // The stations' run-time data, the channel index and the history files.
     PrepareStations(ctx.Stations);
     BuildChannelIndex(ctx);
     AddEventLine(&window, text::kHdbStart);
@@ -175,7 +175,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     AddEventLine(&window, text::kHdbOk);
     WriteLog(ctx.Log, "init", "reset data stations OK");
 
-    // 18. Run-time state.
+    // The run-time state: queues, framing, statistics and timers start empty.
     ctx.StopRequest = false;
     FreeReceiveQueue(ctx.ReceiveQueue);
     EmptyQueue(ctx.WriteQueue);
@@ -196,23 +196,23 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     ctx.LastTick = ctx.StatsResetTime;
     ctx.Modem.ModemLastTick = ctx.StatsResetTime;
 
-    // 19-20.
+    // The modem is initialised by the first pass.
     WriteLog(ctx.Log, "init", "return reset buffer - INIT = TRUE");
     ctx.Modem.ModemInitRequest = true;
     WriteLog(ctx.Log, "LoadPARfile", "OK");
     AddEventLine(&window, text::kInitOk);
 
-    // 21. The port (no lock across port I/O).
+    // The port (no lock across port I/O).
     lock.unlock();
     SetupSerialPort(rec);
     lock.lock();
 
-    // 22-23.
+    // Nothing queued before the port opened is sent.
     if (ctx.Global.PrstynekRun) WriteLog(ctx.Log, "LOADPARFILE", "PrstynekRUN=true");
     EmptyQueue(ctx.WriteQueue);
     EmptyQueue(ctx.ReadQueue);
 
-    // 24. The worker.
+    // The worker, only when the port opened.
     if (rec.SerialPort->Active()) {
         rec.Running = true;
         lock.unlock();
@@ -220,7 +220,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
         return true;
     }
 
-    // 25.
+    // No port: Init fails with the port's error text.
     SetErrorText(ctx, text::kComInstallError);
     CopyErrorText(text256, text::kComInstallError);
     rec.Running = false;

@@ -50,23 +50,23 @@ void ClearTextRow(TextRow& row) {
 }  // namespace
 
 void ResetContext(DriverContext& ctx) {
-    // 1. Pass timing.
+    // The worker's pass statistics.
     ctx.Timing.LastPassTime = DateTimeValue(ctx.Clock.now());
     ctx.Timing.IntervalSum = 0.0;
     ctx.Timing.PassCount = 0.0;
     ctx.Timing.PassInterval = 0.0;
     ctx.Timing.MaxPassInterval = 0.0;
 
-    // 2.
+    // The merge limit, the log file and the driver's name; no host buffer yet.
     ctx.Scheduler.MergeLimit = 60;
     ctx.Log.LogFileName.clear();
     ctx.DriverName.assign(text::kDefaultDriverName);
     ctx.HostBuffer = nullptr;
 
-    // 3. The 100 station records.
+    // The 100 station records.
     ResetStations(ctx.Stations);
 
-    // 4.
+    // The scheduler and the sleep rule.
     ctx.Scheduler.TxState = TxState::Choose;
     ctx.Scheduler.LineCode = 222;
     ctx.StationCount = 0;
@@ -78,25 +78,25 @@ void ResetContext(DriverContext& ctx) {
     ctx.Global.SLEEP_TIME = 0.0;
     ctx.Global.SLEEP_COUNT = 100;
 
-    // 5.
+    // The key table and the test injection.
     ctx.KeyCodes.assign(std::string_view(kKeyCodes, sizeof kKeyCodes));
     ctx.TestChannel = 1;
     ctx.TestValue = 0.0;
     ctx.TestFlag = false;
     ctx.Scheduler.FullSleepLeft = 0.0;
 
-    // 6.
+    // The [GLOBAL] settings that keep a default when the file does not set them.
     ctx.Global.NUM_MORVEL_ERROR = 1;
     ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT = false;
     ctx.Global.BEEP = false;
     ctx.Global.CUC_PATH.assign(RootDirectory());
     ctx.Global.DEF_ANALOG_IN_ADDR = 65535;
 
-    // 7. The memory-block table: every cell holds the station real of 0.
+    // The memory-block table: every cell holds the station real of 0.
     ctx.Table.TextTable = std::make_unique<TextRow[]>(kTableRows);
     for (int r = 0; r < kTableRows; ++r) ClearTextRow(ctx.Table.TextTable[static_cast<std::size_t>(r)]);
 
-    // 8. Memory-block read.
+    // The memory-block read.
     std::memset(ctx.Table.MbWords, 0, sizeof ctx.Table.MbWords);
     ctx.Table.MbStation = 1;
     ctx.Table.MbRequestStation = 1;
@@ -106,7 +106,7 @@ void ResetContext(DriverContext& ctx) {
     std::memset(ctx.Table.RowBuffer.State, 0, sizeof ctx.Table.RowBuffer.State);
     ctx.Table.MbKindIndex = 1;
 
-    // 9.
+    // No request outstanding, no acknowledgement due; the pause and the host's switches.
     ctx.Scheduler.Outstanding = false;
     ctx.Scheduler.AckPending = false;
     ctx.Scheduler.AckText.clear();
@@ -115,7 +115,7 @@ void ResetContext(DriverContext& ctx) {
     ctx.InputsSuspended = false;
     ctx.AnsweredCall = false;
 
-    // 10. History browsing.
+    // The history read-out and browsing.
     ctx.History.HdbStation = 1;
     ctx.History.HdbNumber = 1;
     ctx.History.HdbWritePos = 0;

@@ -532,7 +532,7 @@ Str255 Decoder::acknowledgement() const {
     return out;
 }
 
-// Steps 3.. of the frame: each item handled by its letter until one ends the walk.
+// The items of the frame from its third byte: each handled by its letter until one ends the walk.
 void WalkItems(Decoder& d) {
     for (std::size_t p = 3; p < d.f.size(); ++p) {
         const std::size_t last = d.item(p);

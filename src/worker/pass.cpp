@@ -86,7 +86,7 @@ void RefreshStatusLabels(DriverRecord& rec) {
 
 void TimerTick(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
-    // 1-2. Elapsed hundredths since the last tick; none across midnight, where the pass
+    // Elapsed hundredths since the last tick; none across midnight, where the pass
     // average restarts.
     ctx.PendingEventText.clear();
     const std::int32_t now = CentisecondsOfDay(ctx);
@@ -99,7 +99,7 @@ void TimerTick(DriverRecord& rec) {
     }
     const double seconds = elapsed / 100.0;
 
-    // 3-5. Communication timers, the millisecond timers and the status refresh.
+    // Communication timers, the millisecond timers and the status refresh.
     ctx.SinceTransmit = ctx.SinceTransmit.load() + seconds;
     ctx.SinceAnswer = ctx.SinceAnswer.load() + seconds;
     for (double* timer : {&ctx.Timers.Silence, &ctx.Timers.Answer, &ctx.Timers.Hold, &ctx.Timers.Refresh})
@@ -109,13 +109,13 @@ void TimerTick(DriverRecord& rec) {
         RefreshStatusLabels(rec);
     }
 
-    // 6. A history read-out in progress.
+    // A history read-out in progress.
     SuperviseHistoryReadOut(rec, seconds);
 
-    // 7. The hold after an answered call ends after 10 s.
+    // The hold after an answered call ends after 10 s.
     if (ctx.Scheduler.HoldPolling.load() && ctx.Timers.Hold >= 10000.0) ctx.Scheduler.HoldPolling = false;
 
-    // 8. Station time and sleep.
+    // Station time and sleep.
     for (int n = 1; n <= ctx.StationCount; ++n) {
         StationRecord* s = DefinedStation(ctx, n);
         if (!s) continue;
@@ -132,7 +132,7 @@ void TimerTick(DriverRecord& rec) {
         }
     }
 
-    // 9. The full sleep of all stations.
+    // The full sleep of all stations.
     if (ctx.Scheduler.FullSleepLeft.load() > 0.0) {
         const double left = ctx.Scheduler.FullSleepLeft.load() - seconds;
         if (left <= 0.0) {
@@ -143,7 +143,7 @@ void TimerTick(DriverRecord& rec) {
         }
     }
 
-    // 10.
+    // The next tick counts from now.
     ctx.LastTick = now;
 }
 

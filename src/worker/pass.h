@@ -37,7 +37,7 @@ struct DriverRecord;
 // when the pass was skipped).
 int WorkerPass(DriverRecord& rec);
 
-// The locked part of a pass (steps 2 to 9). The caller holds the instance's lock and has
+// The locked part of a pass (timing to decoding). The caller holds the instance's lock and has
 // pumped the line.
 void RunPassSteps(DriverRecord& rec);
 
