@@ -1,6 +1,7 @@
 #include "host/records.h"
 
 #include <cstring>
+#include <memory>
 
 #include "base/texts.h"
 #include "config/defaults.h"
@@ -41,6 +42,14 @@ namespace {
 constexpr char kKeyCodes[27] = {'\x8C', 'A', 'B', 'C', 'D', 'E', '\xFE', 'G', '7', '8', '9', '\r', '4', '5',
                                 '6',    '+', '-', '1', '2',    '3', 'F',    '\x8C', '.', '0', 'E', '\n', '\t'};
 
+// A record back to its initialisers. The records hold atomics, so they are built afresh in
+// place rather than assigned; no other thread may use the record meanwhile.
+template <class Record>
+void ResetRecord(Record& r) {
+    std::destroy_at(&r);
+    std::construct_at(&r);
+}
+
 void ClearTextRow(TextRow& row) {
     std::memset(row.State, 0, sizeof row.State);
     const StationReal zero = FloatToStationReal(0.0);
@@ -50,12 +59,9 @@ void ClearTextRow(TextRow& row) {
 }  // namespace
 
 void ResetContext(DriverContext& ctx) {
-    // The worker's pass statistics.
+    // The worker's pass statistics start from now (the worker is not running).
+    ResetRecord(ctx.Timing);
     ctx.Timing.LastPassTime = DateTimeValue(ctx.Clock.now());
-    ctx.Timing.IntervalSum = 0.0;
-    ctx.Timing.PassCount = 0.0;
-    ctx.Timing.PassInterval = 0.0;
-    ctx.Timing.MaxPassInterval = 0.0;
 
     // The merge limit, the log file and the driver's name; no host buffer yet.
     ctx.Scheduler.MergeLimit = 60;
@@ -92,43 +98,21 @@ void ResetContext(DriverContext& ctx) {
     ctx.Global.CUC_PATH.assign(RootDirectory());
     ctx.Global.DEF_ANALOG_IN_ADDR = 65535;
 
-    // The memory-block table: every cell holds the station real of 0.
+    // The memory-block table and its read start over; every cell holds the station real of 0.
+    ResetRecord(ctx.Table);
     ctx.Table.TextTable = std::make_unique<TextRow[]>(kTableRows);
     for (int r = 0; r < kTableRows; ++r) ClearTextRow(ctx.Table.TextTable[static_cast<std::size_t>(r)]);
-
-    // The memory-block read.
-    std::memset(ctx.Table.MbWords, 0, sizeof ctx.Table.MbWords);
-    ctx.Table.MbStation = 1;
-    ctx.Table.MbRequestStation = 1;
-    ctx.Table.MbActive = false;
-    ctx.Table.TableRow = 1;
-    ctx.Table.RowBuffer = TextRow{};
-    std::memset(ctx.Table.RowBuffer.State, 0, sizeof ctx.Table.RowBuffer.State);
-    ctx.Table.MbKindIndex = 1;
 
     // No request outstanding, no acknowledgement due; the pause and the host's switches.
     ctx.Scheduler.Outstanding = false;
     ctx.Scheduler.AckPending = false;
     ctx.Scheduler.AckText.clear();
-    ctx.Table.MbFileFlag = false;
     ctx.Global.IDLE_TIME = 10;
     ctx.InputsSuspended = false;
     ctx.AnsweredCall = false;
 
     // The history read-out and browsing.
-    ctx.History.HdbStation = 1;
-    ctx.History.HdbNumber = 1;
-    ctx.History.HdbWritePos = 0;
-    ctx.History.HdbTop = 0;
-    ctx.History.HdbItem13 = 0;
-    ctx.History.HdbCapacity = 0;
-    ctx.History.HdbReadState = HdbReadState::Start;
-    ctx.History.HdbReadTime = 0.0;
-    ctx.History.HdbReadTimeout = 600.0;
-    ctx.History.HdbUserPos = 0;
-    ctx.History.HdbAwaited.clear();
-    ctx.History.HdbFlag = false;
-    std::memset(ctx.History.HdbDate, 0, sizeof ctx.History.HdbDate);
+    ResetRecord(ctx.History);
 
     // The modem starts from its reset state also when the file has no [MODEM] group.
     ModemReset(ctx.Modem);
