@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/records.h"
+#include "support/builders.h"
 #include "worker/steps.h"
 #include "worker/decoder.h"
 #include "protocol/encoder.h"
@@ -36,26 +37,11 @@ struct Input {
 
 void AddChannel(zk::StationRecord& s, std::uint8_t type, std::uint8_t direction, std::uint8_t d, std::uint8_t b,
                 std::uint8_t a) {
-    auto item = std::make_unique<zk::ChannelItem>();
-    item->Type = type;
-    item->Direction = direction;
-    item->Address[0] = d;
-    item->Address[1] = b;
-    item->Address[2] = a;
-    s.Channels.push_back(std::move(item));
+    zktest::AddChannelItem(s, 0, type, direction, d, b, a);
 }
 
-void AddBlock(zk::StationRecord& s, std::uint16_t addr, std::initializer_list<std::uint8_t> types) {
-    auto block = std::make_unique<zk::MemoryBlock>();
-    block->Addr = addr;
-    unsigned total = 0;
-    for (const std::uint8_t t : types) {
-        block->Types.append(static_cast<char>(t));
-        block->Directions.append('\x03');
-        total += zk::ElementSize(t);
-    }
-    block->TotalSize = static_cast<std::uint8_t>(total);
-    s.MemoryBlocks.push_back(std::move(block));
+void AddBlock(zk::StationRecord& s, std::uint16_t addr, std::initializer_list<int> types) {
+    zktest::AddMemoryBlock(s, addr, types);
 }
 
 std::unique_ptr<zk::StationRecord> MakeStation(std::uint8_t address, bool wholeBlock, bool phone) {
@@ -82,7 +68,7 @@ std::unique_ptr<zk::StationRecord> MakeStation(std::uint8_t address, bool wholeB
     AddBlock(*s, 0x0300, {1, 2, 3, 4, 5, 6});
     AddBlock(*s, 0x0300, {6, 6, 0, 1});
     AddBlock(*s, 0x0101, {2});
-    std::initializer_list<std::uint8_t> many = {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
+    std::initializer_list<int> many = {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6};
