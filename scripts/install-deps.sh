@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those that are missing.
-#   scripts/install-deps.sh build   what the library, the tools and the demo need
-#   scripts/install-deps.sh test    that, and what every test, the cross build and the fuzzers need
+#   scripts/install-deps.sh build   what the library, the tools (zkhost's live view: ncurses), the
+#                                   demo and the Debian package (CPack: dpkg-dev, fakeroot) need
+#   scripts/install-deps.sh test    that, and what every test (the live view's: tmux), the cross
+#                                   build and the fuzzers need
 set -euo pipefail
 what=${1:-test}
 
-packages=(cmake ninja-build g++ make pkg-config binutils)
+packages=(cmake ninja-build g++ make pkg-config binutils libncurses-dev dpkg-dev fakeroot)
 if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
-             g++-mingw-w64-i686-posix binutils-mingw-w64-i686 socat)
+             g++-mingw-w64-i686-posix binutils-mingw-w64-i686 socat tmux)
 fi
 
 missing=()

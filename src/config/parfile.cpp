@@ -50,8 +50,11 @@ GroupResult LoadCom(const ConfigContext& ctx, ParReader& r) {
         }
         if (key == 0) {
             if (r.Item.empty()) break;  // the end of the file
+            NoteUnmatched(r, group, 0);
             continue;
         }
+        NoteKey(r, group, 0, kComKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
             case ComIrq: LoadWord(ctx, r, key, ctx.Com.IRQ); break;
@@ -80,12 +83,15 @@ GroupResult LoadCom(const ConfigContext& ctx, ParReader& r) {
             case ComDevice: ctx.Com.DEVICE = r.RawItem; break;
             default: break;
         }
+        NoteBadValue(r, badBefore, group, 0, kComKeyTable[key - 1].Name);
     }
     if (!ended) {
+        AddNote(r, ParNoteKind::MissingEnd, group, 0, "", "", r.GroupPos);
         SetMissingEndError(ctx, group);
         return GroupResult::Failed;
     }
     if (const int missing = FirstKeyNotLoaded(r, kComKeys)) {
+        NoteMissingKeys(r, kComKeyTable, kComKeys, group, 0);
         SetBadKeyError(ctx, kComKeyTable[missing - 1].Name, group);
         return GroupResult::Failed;
     }
@@ -154,9 +160,12 @@ GroupResult LoadGlobal(const ConfigContext& ctx, ParReader& r) {
         }
         if (key == 0) {
             if (r.Item.empty()) break;
+            NoteUnmatched(r, group, 0);
             continue;
         }
         WriteLog(ctx.Log, "found", Fmt("%2d", key));
+        NoteKey(r, group, 0, kGlobalKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
             case GlbPrefix: LoadString(ctx, r, key, ctx.Global.PREFIX); break;
@@ -191,12 +200,15 @@ GroupResult LoadGlobal(const ConfigContext& ctx, ParReader& r) {
             }
             default: break;
         }
+        NoteBadValue(r, badBefore, group, 0, kGlobalKeyTable[key - 1].Name);
     }
     if (!ended) {
+        AddNote(r, ParNoteKind::MissingEnd, group, 0, "", "", r.GroupPos);
         SetMissingEndError(ctx, group);
         return GroupResult::Failed;
     }
     if (const int missing = FirstKeyNotLoaded(r, kGlobalKeys)) {
+        NoteMissingKeys(r, kGlobalKeyTable, kGlobalKeys, group, 0);
         SetBadKeyError(ctx, kGlobalKeyTable[missing - 1].Name, group);
         return GroupResult::Failed;
     }
@@ -250,11 +262,17 @@ bool LoadModem(const ConfigContext& ctx, ParReader& r) {
         NextItem(ctx, r);
         const int key = FindKey(r, kModemKeyTable, kModemKeys);
         if (key == 0) {
-            if (r.Item.empty()) break;  // no END: not an error here
+            if (r.Item.empty()) {  // no END: not an error here
+                AddNote(r, ParNoteKind::MissingEnd, "[MODEM]", 0, "", "", r.GroupPos);
+                break;
+            }
+            NoteUnmatched(r, "[MODEM]", 0);
             continue;
         }
         WriteLog(ctx.Log, "value index", Fmt("%2d", key));
         if (key == ModEnd) break;
+        NoteKey(r, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         const Str255 text = ModemText(r.RawItem);
         switch (key) {
@@ -278,6 +296,7 @@ bool LoadModem(const ConfigContext& ctx, ParReader& r) {
             case ModAnswerTime: LoadReal(r, key, m.AnswerBlock.Limit); break;
             default: break;
         }
+        NoteBadValue(r, badBefore, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
     }
     // The group always loads.
     WriteLog(ctx.Log, "load modem - end msg", "");
@@ -285,8 +304,9 @@ bool LoadModem(const ConfigContext& ctx, ParReader& r) {
     return true;
 }
 
-bool LoadParameterText(const ConfigContext& ctx, std::string_view bytes) {
+bool LoadParameterText(const ConfigContext& ctx, std::string_view bytes, ParDiagnostics* diag) {
     ParReader r(bytes);
+    r.Diag = diag;
     bool ok = true;
 
     // [COM]: a missing group fails the load, but the search goes on (and ends at once).
@@ -314,7 +334,7 @@ bool LoadParameterText(const ConfigContext& ctx, std::string_view bytes) {
     return true;
 }
 
-bool LoadParameterFile(const ConfigContext& ctx, std::mutex& instanceLock) {
+bool LoadParameterFile(const ConfigContext& ctx, std::mutex& instanceLock, ParDiagnostics* diag) {
     std::string name;
     {
         std::lock_guard lock(instanceLock);
@@ -329,7 +349,7 @@ bool LoadParameterFile(const ConfigContext& ctx, std::mutex& instanceLock) {
         SetParError(ctx, std::string(opened ? text::kParFileReadError : text::kParFileOpenError) + name);
         return false;
     }
-    return LoadParameterText(ctx, bytes);
+    return LoadParameterText(ctx, bytes, diag);
 }
 
 }  // namespace zk

@@ -40,4 +40,16 @@ void InitStatusWindow(StatusWindow& w);
 // already shown; the text is cut to 255 characters.
 void AddEventLine(StatusWindow* w, std::string_view text);
 
+// The window as text for a host that draws it itself (DriverProc code kStatusTextCode), one
+// line per item, each starting with its tag and a blank: "R" the revision, "C" the caption,
+// "N" and "V" the identity lines, "E" each event line (oldest first), "L" the six status lines
+// in StatusLabel order. Backslash, CR and LF inside a text are written as \\, \r and \n.
+// Code page 1250, as the window holds it.
+std::string StatusWindowText(const StatusWindow& w);
+
+// The DriverProc code that copies StatusWindowText into the host's buffer: p1 and p2 the low
+// and high 32 bits of the buffer's address, p3 its size in bytes (the text is cut to fit and
+// always ends with a NUL).
+inline constexpr std::uint32_t kStatusTextCode = 100;
+
 }  // namespace zk

@@ -99,7 +99,7 @@ std::string HistoryFilePath(std::string_view driverName, int station, const std:
 }
 
 std::string HistoryFilePath(std::string_view driverName, int station) {
-    return HistoryFilePath(driverName, station, ExecutableDirectory());
+    return HistoryFilePath(driverName, station, HistoryDirectory());
 }
 
 bool ChooseHistoryStation(HistoryReadout& h, int station, int stationCount) {

@@ -119,8 +119,8 @@ void HistoryTick(const HistoryContext& ctx, double elapsedSeconds);
 
 // ---- Helpers for the browse and save channels --------------------------------------------
 
-// The history file of a station: the host executable's directory + DriverName + the index +
-// ".hdb".
+// The history file of a station: the history directory (ZKDRV_HISTORY_DIR, else the host
+// executable's directory) + DriverName + the index + ".hdb".
 std::string HistoryFilePath(std::string_view driverName, int station);
 // The same name in another directory (which ends with its separator).
 std::string HistoryFilePath(std::string_view driverName, int station, const std::string& directory);

@@ -1,5 +1,7 @@
 #include "host/instance.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -69,6 +71,11 @@ DriverRecord* MakeDriver() {
     rec->Context = std::make_unique<DriverContext>();
     rec->SerialPort = std::make_unique<TSerial>();
     rec->SerialPort->SetActive(false);
+    // Bytes from the line end the worker's pause at once (the handler runs on the port's
+    // event thread and only raises the signal).
+    WakeSignal& wake = rec->Wake;
+    rec->SerialPort->OnRxData = [&wake](TSerial&) { wake.Raise(); };
+    rec->SerialPort->OnTxEmpty = [&wake](TSerial&) { wake.Raise(); };
     rec->Context->Line.Serial = rec->SerialPort.get();
     return rec;
 }
@@ -285,6 +292,18 @@ void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::ui
             w->Height = static_cast<std::int32_t>(p4);
             break;
         case 6: w->Enabled = rec.LoginLevel >= p1; break;
+        case kStatusTextCode: {
+            // A host without the window draws it from this text.
+            std::uint64_t address = p1;
+            if constexpr (sizeof(void*) > 4) address |= static_cast<std::uint64_t>(p2) << 32;
+            char* buffer = reinterpret_cast<char*>(static_cast<std::uintptr_t>(address));
+            if (!buffer || p3 == 0) return;
+            const std::string text = StatusWindowText(*w);
+            const std::size_t n = std::min<std::size_t>(text.size(), p3 - 1);
+            std::memcpy(buffer, text.data(), n);
+            buffer[n] = '\0';
+            return;
+        }
         default: return;
     }
     ++w->Revision;

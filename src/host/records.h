@@ -28,6 +28,7 @@
 #include <mutex>
 
 #include "base/shortstr.h"
+#include "base/wake_signal.h"
 #include "config/par_reader.h"
 #include "config/settings.h"
 #include "config/station.h"
@@ -139,6 +140,10 @@ struct DriverRecord {
     std::uint32_t InitArg9 = 0;
     std::uint32_t InitArg8 = 0;
     std::atomic<bool> Running{false};
+    // Ends the worker's pause between passes: raised by the port's receive event, by the host's
+    // requests and by a stop. Declared before the port, whose event thread raises it, so that
+    // it outlives the port.
+    WakeSignal Wake;
     std::unique_ptr<DriverContext> Context;
     std::unique_ptr<TSerial> SerialPort;
 
