@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ void BM_AppendDistinctReads(benchmark::State& state) {
     for (auto _ : state) {
         zk::RequestQueue q;
         for (std::uint32_t i = 0; i < n; ++i)
-            zk::AppendRequest(q, static_cast<std::uint8_t>(1 + i % 100), zk::kKindChannelRead, 0, Address(i), nullptr);
+            zk::AppendRequest(q, static_cast<std::uint8_t>(1 + i % 100), zk::ReqChannelRead, 0, Address(i), nullptr);
         benchmark::DoNotOptimize(q.Count);
     }
     state.SetItemsProcessed(state.iterations() * n);
@@ -28,7 +28,7 @@ BENCHMARK(BM_AppendDistinctReads)->Arg(1000)->Arg(10000);
 void BM_IsAddressQueued(benchmark::State& state) {
     const auto n = static_cast<std::uint32_t>(state.range(0));
     zk::RequestQueue q;
-    for (std::uint32_t i = 0; i < n; ++i) zk::AppendRequest(q, 1, zk::kKindChannelRead, 0, Address(i), nullptr);
+    for (std::uint32_t i = 0; i < n; ++i) zk::AppendRequest(q, 1, zk::ReqChannelRead, 0, Address(i), nullptr);
     std::uint32_t i = 0;
     for (auto _ : state) {
         const std::string a = Address(i++ % (2 * n));

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "host/records.h"
-#include "protocol/decoder.h"
+#include "support/builders.h"
+#include "worker/steps.h"
+#include "worker/decoder.h"
 #include "protocol/encoder.h"
 
 namespace {
@@ -35,26 +37,11 @@ struct Input {
 
 void AddChannel(zk::StationRecord& s, std::uint8_t type, std::uint8_t direction, std::uint8_t d, std::uint8_t b,
                 std::uint8_t a) {
-    auto item = std::make_unique<zk::ChannelItem>();
-    item->Type = type;
-    item->Direction = direction;
-    item->Address[0] = d;
-    item->Address[1] = b;
-    item->Address[2] = a;
-    s.Channels.push_back(std::move(item));
+    zktest::AddChannelItem(s, 0, type, direction, d, b, a);
 }
 
-void AddBlock(zk::StationRecord& s, std::uint16_t addr, std::initializer_list<std::uint8_t> types) {
-    auto block = std::make_unique<zk::MemoryBlock>();
-    block->Addr = addr;
-    unsigned total = 0;
-    for (const std::uint8_t t : types) {
-        block->Types.append(static_cast<char>(t));
-        block->Directions.append('\x03');
-        total += zk::ElementSize(t);
-    }
-    block->TotalSize = static_cast<std::uint8_t>(total);
-    s.MemoryBlocks.push_back(std::move(block));
+void AddBlock(zk::StationRecord& s, std::uint16_t addr, std::initializer_list<int> types) {
+    zktest::AddMemoryBlock(s, addr, types);
 }
 
 std::unique_ptr<zk::StationRecord> MakeStation(std::uint8_t address, bool wholeBlock, bool phone) {
@@ -81,7 +68,7 @@ std::unique_ptr<zk::StationRecord> MakeStation(std::uint8_t address, bool wholeB
     AddBlock(*s, 0x0300, {1, 2, 3, 4, 5, 6});
     AddBlock(*s, 0x0300, {6, 6, 0, 1});
     AddBlock(*s, 0x0101, {2});
-    std::initializer_list<std::uint8_t> many = {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
+    std::initializer_list<int> many = {6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6,
                                                 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6, 6};
@@ -98,34 +85,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t requestLength = in.next();
 
     zk::DriverContext ctx;
-    ctx.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
+    ctx.Table.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
     std::vector<std::uint8_t> host(zk::kHostBufferSize);  // exactly what the host grants
     ctx.HostBuffer = host.data();
-    ctx.ADDRESS = 1;
+    ctx.Global.ADDRESS = 1;
     ctx.Stations[1] = MakeStation(1, flags & 1u, flags & 64u);
     ctx.Stations[2] = MakeStation(5, !(flags & 1u), !(flags & 64u));
     ctx.StationCount = 2;
     ctx.AnsweredCall = flags & 2u;
-    ctx.MbKindIndex = static_cast<std::uint8_t>(((flags >> 2) & 3u) | 1u);
-    static constexpr std::int32_t kStates[4] = {0, 2, 5, 8};
-    ctx.HdbReadState = kStates[(flags >> 4) & 3u];
-    ctx.PREFIX.assign(std::string(framing & 3u, '\xFF'));
-    ctx.PRESUFFIX.assign(std::string((framing >> 2) & 3u, '\x0D'));
-    if (framing & 16u) ctx.SUFFIX.assign("\r\n");
+    ctx.Table.MbKindIndex = static_cast<std::uint8_t>(((flags >> 2) & 3u) | 1u);
+    static constexpr zk::HdbReadState kStates[4] = {zk::HdbReadState::Start, zk::HdbReadState::Reading,
+                                                   zk::HdbReadState::PositionQuery, zk::HdbReadState::WriteBack};
+    ctx.History.HdbReadState = kStates[(flags >> 4) & 3u];
+    ctx.Global.PREFIX.assign(std::string(framing & 3u, '\xFF'));
+    ctx.Global.PRESUFFIX.assign(std::string((framing >> 2) & 3u, '\x0D'));
+    if (framing & 16u) ctx.Global.SUFFIX.assign("\r\n");
 
     std::string request = in.take(requestLength);
     if (flags & 128u) {
         // A request as the scheduler sends it: the input's bytes are its kind, word and data.
         zk::RequestNode r;
         r.Station = static_cast<std::uint8_t>(request.empty() ? 2 : 1 + (request[0] & 1));
-        r.Kind = request.size() > 1 ? static_cast<std::uint8_t>(request[1]) : zk::kKindChannelRead;
+        r.Kind = request.size() > 1 ? static_cast<std::uint8_t>(request[1]) : zk::ReqChannelRead;
         r.Word = request.size() > 3 ? static_cast<std::uint16_t>(static_cast<std::uint8_t>(request[2]) |
                                                                   static_cast<std::uint8_t>(request[3]) << 8)
                                     : 1;
         if (request.size() > 4) r.Data.assign(std::string_view(request).substr(4));
         zk::StationRecord& st = *ctx.Stations[r.Station];
         if (!st.MemoryBlocks.empty()) r.Key = st.MemoryBlocks[r.Word % st.MemoryBlocks.size()].get();
-        request = zk::CodeMess(ctx, r).str();
+        request = zk::EncodeRequest(ctx, r).str();
     }
 
     std::string frame = in.take(255);
@@ -135,6 +123,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         frame.back() = static_cast<char>(x);
     }
     zk::DecodeMess(ctx, frame, request);
-    if (ctx.AckPending && ctx.AckText.empty()) __builtin_trap();
+    if (ctx.Scheduler.AckPending && ctx.Scheduler.AckText.empty()) __builtin_trap();
     return 0;
 }

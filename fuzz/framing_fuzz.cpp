@@ -9,7 +9,8 @@
 #include <memory>
 
 #include "host/records.h"
-#include "protocol/decoder.h"
+#include "worker/steps.h"
+#include "worker/decoder.h"
 #include "protocol/framing.h"
 
 namespace {
@@ -42,29 +43,29 @@ void AddStation(zk::DriverContext& ctx, int index, std::uint8_t address) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Input in{data, size};
     zk::DriverContext ctx;
-    ctx.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
+    ctx.Table.TextTable = std::make_unique<zk::TextRow[]>(zk::kTableRows);
     AddStation(ctx, 1, 1);
     AddStation(ctx, 2, 5);
 
     const std::uint8_t setup = in.next();
     const unsigned prefixLength = setup & 3u;
-    for (unsigned i = 0; i < prefixLength; ++i) ctx.PREFIX.append(static_cast<char>(setup & 4u ? in.next() : 0xFF));
-    ctx.ADDRESS = setup & 8u ? 1 : in.next();
-    ctx.LastTxMessage.assign("request");
+    for (unsigned i = 0; i < prefixLength; ++i) ctx.Global.PREFIX.append(static_cast<char>(setup & 4u ? in.next() : 0xFF));
+    ctx.Global.ADDRESS = setup & 8u ? 1 : in.next();
+    ctx.Framing.LastTxMessage.assign("request");
 
     std::size_t stored = 0;
     auto step = [&] {
         const std::size_t before = ctx.ReceiveQueue.Entries.size();
-        const bool result = zk::ReceiveDATA(ctx);
-        Check(ctx.PrefixWindow.size() <= ctx.PREFIX.size());
-        Check(ctx.RxFrame.empty() || ctx.RxFrame.size() == 2);
+        const bool result = zk::ReceiveFrame(ctx);
+        Check(ctx.Framing.PrefixWindow.size() <= ctx.Global.PREFIX.size());
+        Check(ctx.Framing.RxFrame.empty() || ctx.Framing.RxFrame.size() == 2);
         Check(ctx.ReceiveQueue.Entries.size() == before + (result ? 1 : 0));
         if (result) {
             ++stored;
             const zk::ReceiveEntry& e = ctx.ReceiveQueue.Entries.back();
             Check(zk::XorCheck(e.Frame.view()));
             Check(e.Frame.size() == 2u + e.Frame.byte(1));
-            Check(ctx.LastTxMessage.empty());
+            Check(ctx.Framing.LastTxMessage.empty());
         }
     };
 
@@ -77,11 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Whatever is left on the line: call until nothing moves any more.
     for (std::size_t guard = 0; guard < 4 * size + 8; ++guard) {
         const std::size_t before = ctx.Line.Rx.size();
-        const bool stage = ctx.RxFrame.empty();
+        const bool stage = ctx.Framing.RxFrame.empty();
         step();
-        if (ctx.Line.Rx.size() == before && ctx.RxFrame.empty() == stage) break;
+        if (ctx.Line.Rx.size() == before && ctx.Framing.RxFrame.empty() == stage) break;
     }
-    Check(ctx.AcceptedCount.load() == static_cast<double>(stored));
+    Check(ctx.Framing.AcceptedCount.load() == static_cast<double>(stored));
 
     while (!ctx.ReceiveQueue.Entries.empty()) zk::ExtractDATA(ctx);
     return 0;

@@ -17,6 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The log counts as on and busy, so that "$DIAGS" and LOG_FILE write no files.
     ctx.Log.LogEnabled = true;
     ctx.Log.LogBusy = true;
-    zk::LoadParameterText(rec, std::string_view(reinterpret_cast<const char*>(data), size));
+    zk::LoadParameterText(zk::ConfigOf(ctx, rec.Window.get()), std::string_view(reinterpret_cast<const char*>(data), size));
     return 0;
 }

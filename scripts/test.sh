@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every variant and runs every test:
+#   0. the include layers of src/ (scripts/check-layers.sh),
 #   1. the normal build and all tests,
 #   2. the address and undefined-behaviour sanitizers,
 #   3. the thread sanitizer,
@@ -21,6 +22,9 @@ build() {  # build DIR [cmake options...]
   cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
   ninja -C "$dir"
 }
+
+step "include layers"
+scripts/check-layers.sh
 
 step "build and test"
 build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK_BENCH=ON

@@ -62,12 +62,12 @@ Str255 ReadToken(ParReader& r) {
     return token;
 }
 
-void NextItem(DriverContext& ctx, ParReader& r) {
+void NextItem(const ConfigContext& ctx, ParReader& r) {
     r.PrevItemPos = r.ItemPos;
     Str255 token;
     for (;;) {
         token = ReadToken(r);
-        if (token.view() == "$DIAGS") EnableLog(ctx);  // also inside a comment
+        if (token.view() == "$DIAGS") EnableLog(ctx.Log, ctx.DriverName.view());  // also inside a comment
         if (token.empty()) break;                      // the end of the file, also inside a comment
         bool skip = false;
         if (token[0] == '{') {
@@ -83,7 +83,7 @@ void NextItem(DriverContext& ctx, ParReader& r) {
     r.RawItem = token;
     r.Item.clear();
     for (std::size_t i = 0; i < token.size() && i < 80; ++i) r.Item.append(Upper(token[i]));
-    WriteLog(ctx, "PARfile ITEM", r.Item);
+    WriteLog(ctx.Log, "PARfile ITEM", r.Item);
 }
 
 bool ItemIs(const ParReader& r, std::string_view keyword) {
@@ -94,14 +94,14 @@ bool ItemIs(const ParReader& r, std::string_view keyword) {
     return true;
 }
 
-void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group) {
+void SetGroupPos(const ConfigContext& ctx, ParReader& r, std::string_view group) {
     r.KeyLoaded.fill(false);
     r.GroupMissing = false;
     for (;;) {
         NextItem(ctx, r);
         if (ItemIs(r, group)) {
             r.GroupPos = r.ItemPos;
-            WriteLog(ctx, "SetGroupPos", std::string("ok ") += group);
+            WriteLog(ctx.Log, "SetGroupPos", std::string("ok ") += group);
             return;
         }
         if (r.Item.empty()) break;
@@ -109,7 +109,7 @@ void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group) {
     }
     r.GroupMissing = true;
     SetParError(ctx, std::string(text::kMissingGroup) += group);
-    WriteLog(ctx, "SetGroupPos", std::string("ERR! ") += group);
+    WriteLog(ctx.Log, "SetGroupPos", std::string("ERR! ") += group);
 }
 
 Str255 RestOfLine(ParReader& r) {
@@ -202,9 +202,9 @@ std::optional<std::string> ParseStringValue(std::string_view t) {
     return out;
 }
 
-bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target) {
-    if (ItemIs(r, "FROM_GLOBAL") && ctx.DEF_ANALOG_IN_ADDR != 65535) {
-        target = ctx.DEF_ANALOG_IN_ADDR;
+bool LoadWord(const ConfigContext& ctx, ParReader& r, int key, std::uint16_t& target) {
+    if (ItemIs(r, "FROM_GLOBAL") && ctx.Global.DEF_ANALOG_IN_ADDR != 65535) {
+        target = ctx.Global.DEF_ANALOG_IN_ADDR;
         r.KeyLoaded[static_cast<std::size_t>(key)] = true;
         return true;
     }
@@ -247,22 +247,22 @@ bool LoadReal(ParReader& r, int key, double& target) {
     return true;
 }
 
-std::optional<std::string> LoadStringValue(DriverContext& ctx, ParReader& r, int key) {
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key) {
     if (ItemIs(r, "NONE")) {
         r.KeyLoaded[static_cast<std::size_t>(key)] = true;
         return std::string();
     }
     Str255 text(r.Item.view());
     text += RestOfLine(r);
-    WriteLog(ctx, "LoadString", text);
+    WriteLog(ctx.Log, "LoadString", text);
     auto value = ParseStringValue(text);
     if (value) r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     else CountBadValue(r);
     return value;
 }
 
-bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target) {
-    WriteLog(ctx, "LoadSwitch", "in");
+bool LoadSwitch(const ConfigContext& ctx, ParReader& r, int key, bool& target) {
+    WriteLog(ctx.Log, "LoadSwitch", "in");
     if (ItemIs(r, "ON")) {
         target = true;
     } else if (ItemIs(r, "OFF")) {
@@ -272,7 +272,7 @@ bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target) {
         return false;
     }
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
-    WriteLog(ctx, "LoadSwitchOK", r.Item);
+    WriteLog(ctx.Log, "LoadSwitchOK", r.Item);
     return true;
 }
 
@@ -284,19 +284,19 @@ int FindKey(const ParReader& r, const KeyEntry* keys, int count) {
     return 0;
 }
 
-void SetParError(DriverContext& ctx, std::string_view text) {
+void SetParError(const ConfigContext& ctx, std::string_view text) {
     const std::size_t n = std::min<std::size_t>(text.size(), 80);
     std::memcpy(ctx.ErrorText, text.data(), n);
     ctx.ErrorText[n] = '\0';
 }
 
-void SetMissingEndError(DriverContext& ctx, std::string_view group) {
+void SetMissingEndError(const ConfigContext& ctx, std::string_view group) {
     std::string s(text::kMissingEnd);
     AppendCut(s, group, 52);
     SetParError(ctx, s);
 }
 
-void SetBadKeyError(DriverContext& ctx, std::string_view key, std::string_view group) {
+void SetBadKeyError(const ConfigContext& ctx, std::string_view key, std::string_view group) {
     std::string s;
     AppendCut(s, text::kBadKey, 50);
     AppendCut(s, key, 50);

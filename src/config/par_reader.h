@@ -11,9 +11,29 @@
 #include <vector>
 
 #include "base/shortstr.h"
-#include "host/records.h"
+#include "config/settings.h"
+#include "config/station.h"
+#include "diag/log.h"
+#include "line/modem.h"
 
 namespace zk {
+
+struct StatusWindow;
+
+// What loading the parameter file fills and reports to: the settings, the modem record, the
+// station slots, the log and the error text for the host. The instance builds it for a load.
+struct ConfigContext {
+    GlobalSettings& Global;
+    ComSettings& Com;
+    ModemRecord& Modem;
+    StationSlots& Stations;
+    std::uint8_t& StationCount;
+    LogState& Log;
+    const Str255& DriverName;     // names the default log file when "$DIAGS" switches it on
+    const Str255& ParFileName;
+    char (&ErrorText)[256];       // NUL-terminated, at most 80 characters
+    StatusWindow* Window;         // the event list of the load, or none
+};
 
 inline constexpr int kMaxKeyIndex = 57;  // the largest key table ([STATION]) has 57 entries
 
@@ -78,12 +98,12 @@ struct KeyEntry {
 // The next run of non-separators (at most 255 kept), or empty at the end of the file.
 Str255 ReadToken(ParReader& r);
 // The next item outside comments into Item and RawItem; "$DIAGS" switches the log on.
-void NextItem(DriverContext& ctx, ParReader& r);
+void NextItem(const ConfigContext& ctx, ParReader& r);
 // Item equals the keyword, ASCII letters compared without case, over the first 80 characters.
 bool ItemIs(const ParReader& r, std::string_view keyword);
 // Clears KeyLoaded and reads forward to the group header; sets GroupMissing and ErrorText when
 // the file ends first.
-void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group);
+void SetGroupPos(const ConfigContext& ctx, ParReader& r, std::string_view group);
 // The rest of the current line after the separator that ended the current item (at most 255
 // characters, without the line end, which is skipped); empty when the item ended its line.
 Str255 RestOfLine(ParReader& r);
@@ -100,31 +120,31 @@ std::optional<std::string> ParseStringValue(std::string_view text);
 
 inline constexpr double kBadReal = -999999.9;  // what a real that does not parse stores
 
-bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target);
+bool LoadWord(const ConfigContext& ctx, ParReader& r, int key, std::uint16_t& target);
 bool LoadLongWord(ParReader& r, int key, std::int32_t& target);
 bool LoadByte(ParReader& r, int key, std::uint8_t& target);
 bool LoadReal(ParReader& r, int key, double& target);
 // NONE, or the string read from the value item and the rest of its line.
-std::optional<std::string> LoadStringValue(DriverContext& ctx, ParReader& r, int key);
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key);
 template <std::size_t N>
-bool LoadString(DriverContext& ctx, ParReader& r, int key, ShortStr<N>& target) {
+bool LoadString(const ConfigContext& ctx, ParReader& r, int key, ShortStr<N>& target) {
     auto value = LoadStringValue(ctx, r, key);
     if (!value) return false;
     target.assign(*value);
     return true;
 }
-bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target);
+bool LoadSwitch(const ConfigContext& ctx, ParReader& r, int key, bool& target);
 
 // ---- The keyed-group pattern ----------------------------------------------------------------
 
 // Index (1-based) of the first key of the table that the current item matches, or 0.
 int FindKey(const ParReader& r, const KeyEntry* keys, int count);
 // ErrorText := "Chybí END na konci skupiny " + group, cut to 52.
-void SetMissingEndError(DriverContext& ctx, std::string_view group);
+void SetMissingEndError(const ConfigContext& ctx, std::string_view group);
 // ErrorText := "Chybná definice proměnné " + key (50) + " / " (53) + group (78).
-void SetBadKeyError(DriverContext& ctx, std::string_view key, std::string_view group);
+void SetBadKeyError(const ConfigContext& ctx, std::string_view key, std::string_view group);
 // Sets ErrorText, cut to 80 characters.
-void SetParError(DriverContext& ctx, std::string_view text);
+void SetParError(const ConfigContext& ctx, std::string_view text);
 // The lowest index 1..count-1 (the last entry is END) whose KeyLoaded flag is false, or 0.
 int FirstKeyNotLoaded(const ParReader& r, int count);
 

@@ -33,13 +33,12 @@ constexpr char kParityLetters[5] = {'N', 'E', 'O', 'M', 'S'};
 
 enum class GroupResult { Loaded, Missing, Failed };
 
-GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
-    DriverContext& ctx = *rec.Context;
+GroupResult LoadCom(const ConfigContext& ctx, ParReader& r) {
     constexpr std::string_view group = "[COM]";
     SetGroupPos(ctx, r, group);
     if (r.GroupMissing) return GroupResult::Missing;
     r.KeyLoaded[ComDevice] = true;  // the one optional key
-    ctx.DEVICE.clear();
+    ctx.Com.DEVICE.clear();
 
     bool ended = false;
     for (;;) {
@@ -58,30 +57,30 @@ GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
         const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
-            case ComIrq: LoadWord(ctx, r, key, ctx.IRQ); break;
-            case ComBase: LoadWord(ctx, r, key, ctx.BASE); break;
-            case ComBaud: LoadWord(ctx, r, key, ctx.BaudRate); break;
-            case ComBits: LoadWord(ctx, r, key, ctx.DataBits); break;
+            case ComIrq: LoadWord(ctx, r, key, ctx.Com.IRQ); break;
+            case ComBase: LoadWord(ctx, r, key, ctx.Com.BASE); break;
+            case ComBaud: LoadWord(ctx, r, key, ctx.Com.BaudRate); break;
+            case ComBits: LoadWord(ctx, r, key, ctx.Com.DataBits); break;
             case ComParity:
                 for (std::uint16_t code = 0; code < 5; ++code) {
                     if (ItemIs(r, kParityWords[code])) {
-                        ctx.Parity = code;
+                        ctx.Com.Parity = code;
                         r.KeyLoaded[ComParity] = true;
                         break;
                     }
                 }
                 break;
-            case ComStop: LoadWord(ctx, r, key, ctx.StopBits); break;
+            case ComStop: LoadWord(ctx, r, key, ctx.Com.StopBits); break;
             case ComOptions:
-                if (LoadWord(ctx, r, key, ctx.OPTIONS)) WriteLog(ctx, "OPTIONS", std::to_string(ctx.OPTIONS));
+                if (LoadWord(ctx, r, key, ctx.Com.OPTIONS)) WriteLog(ctx.Log, "OPTIONS", std::to_string(ctx.Com.OPTIONS));
                 break;
-            case ComBufferSize: LoadWord(ctx, r, key, ctx.BUFFER_SIZE); break;
+            case ComBufferSize: LoadWord(ctx, r, key, ctx.Com.BUFFER_SIZE); break;
             case ComDriver:
-                ctx.DriverKind.assign(ItemIs(r, "SYSTEM") ? std::string_view() : r.Item.view());
+                ctx.Com.DriverKind.assign(ItemIs(r, "SYSTEM") ? std::string_view() : r.Item.view());
                 NextItem(ctx, r);
-                LoadWord(ctx, r, ComDriver, ctx.ComPort);
+                LoadWord(ctx, r, ComDriver, ctx.Com.ComPort);
                 break;
-            case ComDevice: ctx.DEVICE = r.RawItem; break;
+            case ComDevice: ctx.Com.DEVICE = r.RawItem; break;
             default: break;
         }
         NoteBadValue(r, badBefore, group, 0, kComKeyTable[key - 1].Name);
@@ -96,10 +95,10 @@ GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
         SetBadKeyError(ctx, kComKeyTable[missing - 1].Name, group);
         return GroupResult::Failed;
     }
-    if (ctx.DEVICE.empty()) ctx.DEVICE.assign(DefaultPortName(ctx.ComPort & 0xFF));
-    const char parity = ctx.Parity < 5 ? kParityLetters[ctx.Parity] : '?';
-    AddEventLine(rec.Window.get(), Fmt("COM%u, %u %u %c %u", unsigned{ctx.ComPort}, unsigned{ctx.BaudRate},
-                                       unsigned{ctx.DataBits}, parity, unsigned{ctx.StopBits}));
+    if (ctx.Com.DEVICE.empty()) ctx.Com.DEVICE.assign(DefaultPortName(ctx.Com.ComPort & 0xFF));
+    const char parity = ctx.Com.Parity < 5 ? kParityLetters[ctx.Com.Parity] : '?';
+    AddEventLine(ctx.Window, Fmt("COM%u, %u %u %c %u", unsigned{ctx.Com.ComPort}, unsigned{ctx.Com.BaudRate},
+                                       unsigned{ctx.Com.DataBits}, parity, unsigned{ctx.Com.StopBits}));
     return GroupResult::Loaded;
 }
 
@@ -145,7 +144,7 @@ Str255 CucDirectory(std::string_view path) {
     return Str255(dir);
 }
 
-GroupResult LoadGlobal(DriverContext& ctx, ParReader& r) {
+GroupResult LoadGlobal(const ConfigContext& ctx, ParReader& r) {
     constexpr std::string_view group = "[GLOBAL]";
     SetGroupPos(ctx, r, group);
     if (r.GroupMissing) return GroupResult::Missing;
@@ -164,39 +163,39 @@ GroupResult LoadGlobal(DriverContext& ctx, ParReader& r) {
             NoteUnmatched(r, group, 0);
             continue;
         }
-        WriteLog(ctx, "found", Fmt("%2d", key));
+        WriteLog(ctx.Log, "found", Fmt("%2d", key));
         NoteKey(r, group, 0, kGlobalKeyTable[key - 1].Name);
         const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
-            case GlbPrefix: LoadString(ctx, r, key, ctx.PREFIX); break;
-            case GlbSuffix: LoadString(ctx, r, key, ctx.SUFFIX); break;
-            case GlbPresuffix: LoadString(ctx, r, key, ctx.PRESUFFIX); break;
-            case GlbAddress: LoadByte(r, key, ctx.ADDRESS); break;
-            case GlbAnswerTime: LoadReal(r, key, ctx.ANSWER_TIME); break;
-            case GlbSilenceWait: LoadWord(ctx, r, key, ctx.SILENCE_WAIT); break;
-            case GlbRtsTimeOn: LoadWord(ctx, r, key, ctx.RTS_TIME_ON); break;
-            case GlbRtsTimeOff: LoadWord(ctx, r, key, ctx.RTS_TIME_OFF); break;
-            case GlbDefAnalogInAddr: LoadWord(ctx, r, key, ctx.DEF_ANALOG_IN_ADDR); break;
-            case GlbNumMorvelError: LoadByte(r, key, ctx.NUM_MORVEL_ERROR); break;
-            case GlbSleepTime: LoadReal(r, key, ctx.SLEEP_TIME); break;
-            case GlbSleepCount: LoadWord(ctx, r, key, ctx.SLEEP_COUNT); break;
-            case GlbIdleTime: LoadLongWord(r, key, ctx.IDLE_TIME); break;
+            case GlbPrefix: LoadString(ctx, r, key, ctx.Global.PREFIX); break;
+            case GlbSuffix: LoadString(ctx, r, key, ctx.Global.SUFFIX); break;
+            case GlbPresuffix: LoadString(ctx, r, key, ctx.Global.PRESUFFIX); break;
+            case GlbAddress: LoadByte(r, key, ctx.Global.ADDRESS); break;
+            case GlbAnswerTime: LoadReal(r, key, ctx.Global.ANSWER_TIME); break;
+            case GlbSilenceWait: LoadWord(ctx, r, key, ctx.Global.SILENCE_WAIT); break;
+            case GlbRtsTimeOn: LoadWord(ctx, r, key, ctx.Global.RTS_TIME_ON); break;
+            case GlbRtsTimeOff: LoadWord(ctx, r, key, ctx.Global.RTS_TIME_OFF); break;
+            case GlbDefAnalogInAddr: LoadWord(ctx, r, key, ctx.Global.DEF_ANALOG_IN_ADDR); break;
+            case GlbNumMorvelError: LoadByte(r, key, ctx.Global.NUM_MORVEL_ERROR); break;
+            case GlbSleepTime: LoadReal(r, key, ctx.Global.SLEEP_TIME); break;
+            case GlbSleepCount: LoadWord(ctx, r, key, ctx.Global.SLEEP_COUNT); break;
+            case GlbIdleTime: LoadLongWord(r, key, ctx.Global.IDLE_TIME); break;
             case GlbStopSelfReading: {
-                bool stop = !ctx.PrstynekRun;
-                if (LoadSwitch(ctx, r, key, stop)) ctx.PrstynekRun = !stop;
+                bool stop = !ctx.Global.PrstynekRun;
+                if (LoadSwitch(ctx, r, key, stop)) ctx.Global.PrstynekRun = !stop;
                 break;
             }
             case GlbCucPath: {
                 Str255 path;
-                if (LoadString(ctx, r, key, path)) ctx.CUC_PATH = CucDirectory(path);
+                if (LoadString(ctx, r, key, path)) ctx.Global.CUC_PATH = CucDirectory(path);
                 break;
             }
-            case GlbStayInQueue: LoadSwitch(ctx, r, key, ctx.STAY_IN_QUEUE_ON_TIMEOUT); break;
+            case GlbStayInQueue: LoadSwitch(ctx, r, key, ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT); break;
             case GlbLogFile: LoadString(ctx, r, key, ctx.Log.LogFileName); break;
             case GlbBeep: {
-                bool beep = ctx.BEEP;
-                if (LoadSwitch(ctx, r, key, beep)) ctx.BEEP = beep;
+                bool beep = ctx.Global.BEEP;
+                if (LoadSwitch(ctx, r, key, beep)) ctx.Global.BEEP = beep;
                 break;
             }
             default: break;
@@ -247,19 +246,19 @@ Str255 ModemText(std::string_view raw) {
     return out;
 }
 
-bool LoadModem(DriverContext& ctx, ParReader& r) {
+bool LoadModem(const ConfigContext& ctx, ParReader& r) {
     ModemRecord& m = ctx.Modem;
-    // 1. Defaults.
+    // Every modem field to its default.
     ctx.ErrorText[0] = '\0';
     ModemReset(m);
     m.AnswerBlock.ExpectedReply = m.DialBlock.ExpectedReply;  // CONNECT_OK serves both
     m.RingText.clear();
-    WriteLog(ctx, "load modem", "init+start");
-    // 2. No key is mandatory.
+    WriteLog(ctx.Log, "load modem", "init+start");
+    // No key is mandatory.
     for (int k = 1; k <= kModemKeys; ++k) r.KeyLoaded[static_cast<std::size_t>(k)] = true;
-    // 3. The keys up to END.
+    // The keys up to END.
     for (;;) {
-        WriteLog(ctx, "Find Item", "Begin");
+        WriteLog(ctx.Log, "Find Item", "Begin");
         NextItem(ctx, r);
         const int key = FindKey(r, kModemKeyTable, kModemKeys);
         if (key == 0) {
@@ -270,7 +269,7 @@ bool LoadModem(DriverContext& ctx, ParReader& r) {
             NoteUnmatched(r, "[MODEM]", 0);
             continue;
         }
-        WriteLog(ctx, "value index", Fmt("%2d", key));
+        WriteLog(ctx.Log, "value index", Fmt("%2d", key));
         if (key == ModEnd) break;
         NoteKey(r, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
         const int badBefore = r.BadValues;
@@ -299,60 +298,58 @@ bool LoadModem(DriverContext& ctx, ParReader& r) {
         }
         NoteBadValue(r, badBefore, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
     }
-    // 4.
-    WriteLog(ctx, "load modem - end msg", "");
-    WriteLog(ctx, "load", "OK");
+    // The group always loads.
+    WriteLog(ctx.Log, "load modem - end msg", "");
+    WriteLog(ctx.Log, "load", "OK");
     return true;
 }
 
-bool LoadParameterText(DriverRecord& rec, std::string_view bytes, ParDiagnostics* diag) {
-    DriverContext& ctx = *rec.Context;
+bool LoadParameterText(const ConfigContext& ctx, std::string_view bytes, ParDiagnostics* diag) {
     ParReader r(bytes);
     r.Diag = diag;
     bool ok = true;
 
     // [COM]: a missing group fails the load, but the search goes on (and ends at once).
-    WriteLog(ctx, "Load", "COM");
-    const GroupResult com = LoadCom(rec, r);
+    WriteLog(ctx.Log, "Load", "COM");
+    const GroupResult com = LoadCom(ctx, r);
     if (com == GroupResult::Failed) return false;
     if (com == GroupResult::Missing) ok = false;
 
     // [MODEM]
-    WriteLog(ctx, "Load", "MODEM");
+    WriteLog(ctx.Log, "Load", "MODEM");
     SetGroupPos(ctx, r, "[MODEM]");
     if (!r.GroupMissing) LoadModem(ctx, r);
 
     // [GLOBAL]
-    WriteLog(ctx, "Load", "GLOBAL");
+    WriteLog(ctx.Log, "Load", "GLOBAL");
     if (LoadGlobal(ctx, r) != GroupResult::Loaded) return false;
     if (!ok) return false;
-    AddEventLine(rec.Window.get(), text::kGlobalOk);
+    AddEventLine(ctx.Window, text::kGlobalOk);
 
     // The stations.
-    LoadStations(rec, r);
-    WriteLog(ctx, "LoadParameterFile", "LoadStations END");
+    LoadStations(ctx, r);
+    WriteLog(ctx.Log, "LoadParameterFile", "LoadStations END");
     if (r.GroupMissing) return false;
-    WriteLog(ctx, "LoadParameterFile", "TRUE");
+    WriteLog(ctx.Log, "LoadParameterFile", "TRUE");
     return true;
 }
 
-bool LoadParameterFile(DriverRecord& rec, ParDiagnostics* diag) {
-    DriverContext& ctx = *rec.Context;
+bool LoadParameterFile(const ConfigContext& ctx, std::mutex& instanceLock, ParDiagnostics* diag) {
     std::string name;
     {
-        std::lock_guard lock(ctx.Lock);
+        std::lock_guard lock(instanceLock);
         name = ctx.ParFileName.str();
-        WriteLog(ctx, "LoadParameterFile", name);
+        WriteLog(ctx.Log, "LoadParameterFile", name);
     }
     std::string bytes;
     bool opened = false;
     const bool read = ReadParameterFile(name, bytes, opened);  // no lock across file I/O
-    std::lock_guard lock(ctx.Lock);
+    std::lock_guard lock(instanceLock);
     if (!read) {
         SetParError(ctx, std::string(opened ? text::kParFileReadError : text::kParFileOpenError) + name);
         return false;
     }
-    return LoadParameterText(rec, bytes, diag);
+    return LoadParameterText(ctx, bytes, diag);
 }
 
 }  // namespace zk

@@ -1,12 +1,15 @@
-// Applying the [COM] settings to the instance's serial port.
+// Applying the [COM] settings to a serial port.
 #pragma once
 
-#include "host/records.h"
+#include "config/settings.h"
 
 namespace zk {
 
-// Closes the port, sets it up from the [COM] settings, opens it, reports in the event list and
-// resets the line state. The caller must not hold the instance's lock.
-bool SetupSerialPort(DriverRecord& rec);
+class TSerial;
+
+// Closes the port, sets it up from the [COM] settings (device, number, speed, data bits,
+// parity, stop bits, queue sizes, RTS/CTS flow control) and opens it again; port.Active()
+// tells whether it opened.
+void ApplyComSettings(TSerial& port, const ComSettings& com);
 
 }  // namespace zk

@@ -83,7 +83,7 @@ constexpr std::string_view kElementDirectionWords[] = {"INPUT", "OUTPUT", "BIDIR
 
 // ---- Nested definitions -------------------------------------------------------------------
 
-void LoadBinarXOR(DriverContext& ctx, ParReader& r, int key, std::array<bool, 97>& flags) {
+void LoadBinarXOR(const ConfigContext& ctx, ParReader& r, int key, std::array<bool, 97>& flags) {
     flags.fill(false);
     if (ItemIs(r, "NONE")) {
         SetLoaded(r, key, true);
@@ -92,7 +92,7 @@ void LoadBinarXOR(DriverContext& ctx, ParReader& r, int key, std::array<bool, 97
     Str255 text(r.Item.view());
     text += ' ';
     text += RestOfLine(r);
-    WriteLog(ctx, "LoadBinarXOR", text);
+    WriteLog(ctx.Log, "LoadBinarXOR", text);
     std::string_view rest = text.view();
     while (!rest.empty()) {
         const auto start = rest.find_first_not_of(" \t");
@@ -110,9 +110,9 @@ void LoadBinarXOR(DriverContext& ctx, ParReader& r, int key, std::array<bool, 97
     SetLoaded(r, key, true);
 }
 
-void LoadMemoryOutCfg(DriverContext& ctx, ParReader& r, int key, std::array<MemoryEntry, 101>& entries,
+void LoadMemoryOutCfg(const ConfigContext& ctx, ParReader& r, int key, std::array<MemoryEntry, 101>& entries,
                       bool* wholeBlock) {
-    WriteLog(ctx, "LoadMemoryOutCfg", r.Item);
+    WriteLog(ctx.Log, "LoadMemoryOutCfg", r.Item);
     for (std::size_t i = 1; i <= 100; ++i) entries[i] = MemoryEntry{};
     if (wholeBlock) *wholeBlock = false;
     if (ItemIs(r, "NONE")) {
@@ -123,7 +123,7 @@ void LoadMemoryOutCfg(DriverContext& ctx, ParReader& r, int key, std::array<Memo
     while (!r.Item.empty() && !ItemIs(r, "DEF_MEMORY_END")) {
         if (ItemIs(r, "ARRAY")) {
             if (wholeBlock) *wholeBlock = true;
-            WriteLog(ctx, "LoadMem", "\"ARRAY\" found - Blocked read enabled");
+            WriteLog(ctx.Log, "LoadMem", "\"ARRAY\" found - Blocked read enabled");
             NextItem(ctx, r);
             continue;
         }
@@ -143,11 +143,11 @@ void LoadMemoryOutCfg(DriverContext& ctx, ParReader& r, int key, std::array<Memo
         if (type) NextItem(ctx, r);
     }
     SetLoaded(r, key, ok);
-    WriteLog(ctx, "LoadMem", ok ? "OK=true" : "OK=false !!!");
+    WriteLog(ctx.Log, "LoadMem", ok ? "OK=true" : "OK=false !!!");
 }
 
-void LoadCounterInCfg(DriverContext& ctx, ParReader& r, int key, std::array<CounterEntry, 49>& entries) {
-    WriteLog(ctx, "LoadCounterInCfg", r.Item);
+void LoadCounterInCfg(const ConfigContext& ctx, ParReader& r, int key, std::array<CounterEntry, 49>& entries) {
+    WriteLog(ctx.Log, "LoadCounterInCfg", r.Item);
     for (std::size_t i = 1; i <= 48; ++i) entries[i] = CounterEntry{};
     if (ItemIs(r, "NONE")) {
         SetLoaded(r, key, true);
@@ -176,8 +176,8 @@ void LoadCounterInCfg(DriverContext& ctx, ParReader& r, int key, std::array<Coun
     SetLoaded(r, key, ok);
 }
 
-void LoadAnalogLimits(DriverContext& ctx, ParReader& r, int key, std::array<AnalogLimit, 65>& entries) {
-    WriteLog(ctx, "Load analogs", r.Item);
+void LoadAnalogLimits(const ConfigContext& ctx, ParReader& r, int key, std::array<AnalogLimit, 65>& entries) {
+    WriteLog(ctx.Log, "Load analogs", r.Item);
     for (std::size_t i = 1; i <= 64; ++i) {
         entries[i].Upper = 155.08;
         entries[i].Lower = 0.0;
@@ -197,7 +197,7 @@ void LoadAnalogLimits(DriverContext& ctx, ParReader& r, int key, std::array<Anal
                 entries[n].Upper = v[1];
                 entries[n].Lower = v[0];
                 entries[n].Offset = v[2];
-                WriteLog(ctx, "load analogs index", Fmt("%3d", int{n}));
+                WriteLog(ctx.Log, "load analogs index", Fmt("%3d", int{n}));
             } else {
                 ok = false;
             }
@@ -205,10 +205,10 @@ void LoadAnalogLimits(DriverContext& ctx, ParReader& r, int key, std::array<Anal
         }
     }
     SetLoaded(r, key, ok);
-    WriteLog(ctx, "Load analogs", "end");
+    WriteLog(ctx.Log, "Load analogs", "end");
 }
 
-void LoadChannelItem(DriverContext& ctx, ParReader& r, int key, StationRecord& s) {
+void LoadChannelItem(const ConfigContext& ctx, ParReader& r, int key, StationRecord& s) {
     const std::uint8_t direction = WordCode(r, kDirectionWords);
     if (!direction) {
         SetLoaded(r, key, false);
@@ -232,7 +232,7 @@ void LoadChannelItem(DriverContext& ctx, ParReader& r, int key, StationRecord& s
     SetLoaded(r, key, true);
 }
 
-void LoadMemoryBlock(DriverContext& ctx, ParReader& r, int key, StationRecord& s) {
+void LoadMemoryBlock(const ConfigContext& ctx, ParReader& r, int key, StationRecord& s) {
     auto block = std::make_unique<MemoryBlock>();
     unsigned total = 0;
     bool failed = false;
@@ -280,9 +280,8 @@ void LoadMemoryBlock(DriverContext& ctx, ParReader& r, int key, StationRecord& s
 
 // ---- Station groups -------------------------------------------------------------------------
 
-void LoadStations(DriverRecord& rec, ParReader& r) {
-    DriverContext& ctx = *rec.Context;
-    WriteLog(ctx, "LoadStations", "");
+void LoadStations(const ConfigContext& ctx, ParReader& r) {
+    WriteLog(ctx.Log, "LoadStations", "");
     int count = 0;
     bool anyComplete = false;
     for (;;) {
@@ -311,7 +310,7 @@ void LoadStations(DriverRecord& rec, ParReader& r) {
                 NoteUnmatched(r, kStationGroup, count);
                 continue;
             }
-            WriteLog(ctx, "index found", kStationKeyTable[key - 1].Name);
+            WriteLog(ctx.Log, "index found", kStationKeyTable[key - 1].Name);
             NoteKey(r, kStationGroup, count, kStationKeyTable[key - 1].Name);
             const int badBefore = r.BadValues;
             if (key == StOriginalChannels) {
@@ -342,12 +341,12 @@ void LoadStations(DriverRecord& rec, ParReader& r) {
                     if (s.KiFlag) number.remove_prefix(1);
                     s.PhoneNumber.assign(number);
                     SetLoaded(r, key, true);
-                    ctx.PrstynekRun = false;
-                    WriteLog(ctx, "phone number is", s.PhoneNumber);
+                    ctx.Global.PrstynekRun = false;
+                    WriteLog(ctx.Log, "phone number is", s.PhoneNumber);
                     break;
                 }
                 case StQq:
-                    ctx.PrstynekRun = false;
+                    ctx.Global.PrstynekRun = false;
                     LoadChannelItem(ctx, r, key, s);
                     break;
                 case StMemoryBlock: LoadMemoryBlock(ctx, r, key, s); break;
@@ -361,22 +360,22 @@ void LoadStations(DriverRecord& rec, ParReader& r) {
         if (!ended) {
             AddNote(r, ParNoteKind::MissingEnd, kStationGroup, count, "", "", r.GroupPos);
             SetMissingEndError(ctx, kStationGroup);
-            WriteLog(ctx, "loadst", "err-eof and not groupEnd");
+            WriteLog(ctx.Log, "loadst", "err-eof and not groupEnd");
             break;
         }
         if (const int missing = FirstKeyNotLoaded(r, kStationKeys)) {
             NoteMissingKeys(r, kStationKeyTable, kStationKeys, kStationGroup, count);
             SetBadKeyError(ctx, kStationKeyTable[missing - 1].Name, kStationGroup);
-            WriteLog(ctx, "loadst", Fmt("%3d. item not loaded", missing));
+            WriteLog(ctx.Log, "loadst", Fmt("%3d. item not loaded", missing));
             break;
         }
         std::string line(text::kStationLine);
         AppendCut(line, s.Name, 88);
         AppendCut(line, " ", 89);
         AppendCut(line, s.PhoneNumber, 109);
-        AddEventLine(rec.Window.get(), line);
-        if (!s.Channels.empty()) AddEventLine(rec.Window.get(), text::kStationQq);
-        WriteLog(ctx, "loadst", "station OK");
+        AddEventLine(ctx.Window, line);
+        if (!s.Channels.empty()) AddEventLine(ctx.Window, text::kStationQq);
+        WriteLog(ctx.Log, "loadst", "station OK");
         anyComplete = true;
     }
     if (anyComplete) ctx.StationCount = static_cast<std::uint8_t>(std::min(count, kMaxStations));

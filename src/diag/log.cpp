@@ -4,17 +4,15 @@
 #include <string>
 
 #include "base/texts.h"
-#include "host/records.h"
 #include "protocol/encodings.h"
 
 namespace zk {
 
-void WriteLog(DriverContext& ctx, std::string_view tag, std::string_view detail) {
-    LogState& log = ctx.Log;
+void WriteLog(LogState& log, std::string_view tag, std::string_view detail) {
     if (!log.LogEnabled.load(std::memory_order_acquire)) return;
     if (log.LogFileName.empty()) return;
     if (log.LogBusy.exchange(true, std::memory_order_acquire)) return;  // another line is being written
-    std::string line = DateTimeText(ctx.Clock.now());
+    std::string line = DateTimeText(log.Clock ? log.Clock->now() : LocalNow());
     line += ' ';
     line += tag;
     line += " : ";
@@ -29,23 +27,22 @@ void WriteLog(DriverContext& ctx, std::string_view tag, std::string_view detail)
     log.LogBusy.store(false, std::memory_order_release);
 }
 
-void HexDumpLog(DriverContext& ctx, std::string_view title, std::string_view bytes) {
-    if (!ctx.Log.LogEnabled.load(std::memory_order_acquire)) return;
-    WriteLog(ctx, title, "");
+void HexDumpLog(LogState& log, std::string_view title, std::string_view bytes) {
+    if (!log.LogEnabled.load(std::memory_order_acquire)) return;
+    WriteLog(log, title, "");
     while (!bytes.empty()) {
         const std::string_view chunk = bytes.substr(0, 16);
-        WriteLog(ctx, "Hex Dump", BytesToHex(chunk));
+        WriteLog(log, "Hex Dump", BytesToHex(chunk));
         bytes.remove_prefix(chunk.size());
     }
 }
 
-void EnableLog(DriverContext& ctx) {
-    LogState& log = ctx.Log;
+void EnableLog(LogState& log, std::string_view driverName) {
     if (log.LogEnabled.load()) return;
     log.LogBusy.store(false);
     std::string name = RootDirectory();
     name += "ZKDKRMOD_";
-    name += ctx.DriverName.view();
+    name += driverName;
     name += ".LOG";
     if (log.LogFileName.empty()) log.LogFileName.assign(name);
     log.LogEnabled.store(true, std::memory_order_release);

@@ -4,37 +4,19 @@
 #include <cstring>
 
 #include "diag/log.h"
-#include "line/line.h"
-#include "line/modem.h"
-#include "line/serial.h"
 
 namespace zk {
 
-void RunPortActions(DriverRecord& rec, const PortActions& actions) {
-    if (!rec.SerialPort) return;
-    if (actions.Purge) PurgePort(*rec.SerialPort);
-    if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
-}
-
-void ClearQueues(DriverContext& ctx, PortActions& port) {
-    EmptyQueue(ctx.ReadQueue);
-    EmptyQueue(ctx.WriteQueue);
-    port.Purge = true;
-    ctx.PrefixWindow.clear();
-    ctx.RxFrame.clear();
-    ctx.TxState = 0;
-    ctx.LastTxMessage.clear();
-}
-
 void StartMemoryBlockRead(DriverContext& ctx) {
-    if (ctx.MbRequestStation == 0 || ctx.MbRequestStation > ctx.StationCount) return;
-    static constexpr std::int32_t kKinds[2][3] = {{0x48, 0x4C, 0x50}, {0x88, 0x8C, 0x90}};
-    ctx.MbStation = ctx.MbRequestStation;
-    ctx.MbActive = true;
-    const int row = ctx.MbKindIndex >= 1 && ctx.MbKindIndex <= 3 ? ctx.MbKindIndex - 1 : 0;
-    const std::int32_t kind = kKinds[ctx.MbAltKinds.load() ? 1 : 0][row];
+    if (ctx.Table.MbRequestStation == 0 || ctx.Table.MbRequestStation > ctx.StationCount) return;
+    static constexpr std::int32_t kKinds[2][3] = {{ReqSamples1, ReqSamples2, ReqSamples3},
+                                                  {ReqSamplesAlt1, ReqSamplesAlt2, ReqSamplesAlt3}};
+    ctx.Table.MbStation = ctx.Table.MbRequestStation;
+    ctx.Table.MbActive = true;
+    const int row = ctx.Table.MbKindIndex >= 1 && ctx.Table.MbKindIndex <= 3 ? ctx.Table.MbKindIndex - 1 : 0;
+    const std::int32_t kind = kKinds[ctx.Table.MbAltKinds.load() ? 1 : 0][row];
     for (int i = 1; i <= 88; ++i)
-        AppendRequest(ctx.ReadQueue, ctx.MbStation, kind, static_cast<std::uint16_t>(0x8000 + (i - 1) * 186), {},
+        AppendRequest(ctx.ReadQueue, ctx.Table.MbStation, kind, static_cast<std::uint16_t>(0x8000 + (i - 1) * 186), {},
                       nullptr);
     if (std::uint8_t* b = ctx.HostBuffer) {
         const std::uint32_t rowCounter = 0, readState = 1;
@@ -44,29 +26,29 @@ void StartMemoryBlockRead(DriverContext& ctx) {
 }
 
 std::string MemoryBlockFileName(const DriverContext& ctx) {
-    if (ctx.MbStation < 1 || ctx.MbStation > kMaxStations || !ctx.TextTable) return {};
-    const StationRecord* s = ctx.Stations[ctx.MbStation].get();
+    if (ctx.Table.MbStation < 1 || ctx.Table.MbStation > kMaxStations || !ctx.Table.TextTable) return {};
+    const StationRecord* s = ctx.Stations[ctx.Table.MbStation].get();
     if (!s) return {};
     char code[8];
     const unsigned b = s->Address;
     if (b >= 100) std::snprintf(code, sizeof code, "%c%u", static_cast<char>('A' + (b - 100) / 10), (b - 100) % 10);
     else std::snprintf(code, sizeof code, "%02u", b);
-    const TextRow& row = ctx.TextTable[s->Channels.empty() ? 0 : 1];
+    const TextRow& row = ctx.Table.TextTable[s->Channels.empty() ? 0 : 1];
     char tail[32];
-    std::snprintf(tail, sizeof tail, "%u%u%02u%02u.CUC", static_cast<unsigned>(ctx.MbKindIndex) % 10,
+    std::snprintf(tail, sizeof tail, "%u%u%02u%02u.CUC", static_cast<unsigned>(ctx.Table.MbKindIndex) % 10,
                   row.State[0] % 10u, static_cast<unsigned>(row.State[1]), static_cast<unsigned>(row.State[2]));
-    return ctx.CUC_PATH.str() + code + tail;
+    return ctx.Global.CUC_PATH.str() + code + tail;
 }
 
 void SaveMemoryBlockFile(DriverContext& ctx) {
-    ctx.MbFileFlag = false;
+    ctx.Table.MbFileFlag = false;
     const std::string name = MemoryBlockFileName(ctx);
     if (name.empty()) return;
     std::FILE* f = std::fopen(name.c_str(), "wb");
     if (!f) return;
     bool complete = true;
     for (int r = 0; r < kTableRows && complete; ++r) {
-        const TextRow& row = ctx.TextTable[static_cast<std::size_t>(r)];
+        const TextRow& row = ctx.Table.TextTable[static_cast<std::size_t>(r)];
         std::uint8_t record[31] = {};
         std::memcpy(record, row.State, 7);
         for (std::size_t c = 0; c < 8; ++c)
@@ -75,7 +57,7 @@ void SaveMemoryBlockFile(DriverContext& ctx) {
     }
     // A write error may only show when the buffered rows reach the file.
     if (std::fclose(f) != 0) complete = false;
-    ctx.MbFileFlag = complete;
+    ctx.Table.MbFileFlag = complete;
 }
 
 void InjectTestValue(DriverContext& ctx) {
@@ -86,43 +68,5 @@ void InjectTestValue(DriverContext& ctx) {
     if (index >= 1 && index <= 96) s->BinaryIn[static_cast<std::size_t>(index)] = ctx.TestValue != 0.0;
     else if (index >= 193 && index <= 256) s->Analog[static_cast<std::size_t>(index - 192)] = ctx.TestValue;
 }
-
-int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
-    ModemRecord& m = ctx.Modem;
-    // The modem's line texts and flags.
-    m.PendingText.clear();
-    m.ReplyText.clear();
-    m.Pausing = false;
-    m.TerminatorTaken = false;
-    ctx.AnsweredCall = false;
-
-    int waiting = 0;
-    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i)
-        if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get(); s && s->DialRequested) waiting = i;
-
-    // The connection itself: a dial still waiting is abandoned by a carriage return, a call
-    // is ended by the hang-up command.
-    if (hangUp) {
-        m.LineConnected = false;
-        if (waiting > 0) {
-            hangUp->SendReturn = true;
-        } else {
-            ClearModemCommands(m);
-            m.ModemState = 0;
-            QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
-        }
-    }
-    WriteLog(ctx, "close", "communication !!!!");
-    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i) {
-        StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get();
-        if (!s) continue;
-        s->AwaitingAnswer = false;
-        s->OnLine = false;
-        s->DialRequested = false;
-    }
-    return waiting;
-}
-
-int HangUp(DriverContext& ctx, PortActions& port) { return ConnectionCleanup(ctx, &port); }
 
 }  // namespace zk

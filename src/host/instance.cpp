@@ -17,6 +17,8 @@
 #include "host/channels.h"
 #include "line/serial.h"
 #include "worker/drv_thread.h"
+#include "worker/line_commands.h"
+#include "worker/pass.h"
 
 namespace zk {
 
@@ -84,32 +86,32 @@ void DisposeDriver(DriverRecord* rec) {
     StopWorker(*rec);
     rec->View.reset();  // on the host's thread, before the model it shows goes
     if (DriverContext* ctx = rec->Context.get()) {
-        // 1-2. Queues.
+        // The queues first: nothing may be sent or decoded any more.
         FreeReceiveQueue(ctx->ReceiveQueue);
         EmptyQueue(ctx->ReadQueue);
         EmptyQueue(ctx->WriteQueue);
-        WriteLog(*ctx, "done", "queues are empty");
-        // 3-4. Modem commands.
+        WriteLog(ctx->Log, "done", "queues are empty");
+        // The modem's commands.
         ctx->Modem.CommandQueue.clear();
-        WriteLog(*ctx, "done", "modem objects done");
-        // 5-6. Stations: lists, history written back, records.
+        WriteLog(ctx->Log, "done", "modem objects done");
+        // The stations: their lists, their histories written back to the files, the records.
         for (int n = 1; n <= kMaxStations; ++n) {
             auto& slot = ctx->Stations[static_cast<std::size_t>(n)];
             if (!slot) continue;  // never created (no Init)
             slot->Channels.clear();
             slot->MemoryBlocks.clear();
             if (slot->Hdb) {
-                SaveHistory(*ctx, n);
+                SaveHistory(HistoryOf(*ctx), n);
                 slot->Hdb.reset();
             }
             slot.reset();
         }
-        WriteLog(*ctx, "done", "stations/data closed");
-        // 7-8. The memory-block table.
-        ctx->TextTable.reset();
-        WriteLog(*ctx, "done", "end");
+        WriteLog(ctx->Log, "done", "stations/data closed");
+        // The memory-block table.
+        ctx->Table.TextTable.reset();
+        WriteLog(ctx->Log, "done", "end");
     }
-    // 9. The port, the context and the record.
+    // The port, the context and the record.
     rec->Window.reset();
     rec->SerialPort.reset();
     rec->Context.reset();
@@ -124,13 +126,13 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     DriverContext& ctx = *rec.Context;
     const std::string hostName = NameFromHost(text256);
 
-    // 1.
+    // The host's arguments.
     rec.LoginLevel = loginLevel;
     rec.InitArg9 = arg9;
     rec.InitArg8 = arg8;
 
     std::unique_lock lock(ctx.Lock);
-    // 2-5. The status window.
+    // The status window and its identity texts.
     rec.Window = std::make_unique<StatusWindow>();
     StatusWindow& window = *rec.Window;
     InitStatusWindow(window);
@@ -144,86 +146,87 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     rec.View = StatusView::Create(window, ctx.Lock);
     lock.lock();
 
-    // 6-7.
-    WriteLog(ctx, "Init", "Start");
+    // Every setting and station back to its default.
+    WriteLog(ctx.Log, "Init", "Start");
     ClearChannelIndex(ctx);  // the stations it points into are about to be replaced
     ResetContext(ctx);
     ctx.Line.Serial = rec.SerialPort.get();
 
-    // 8-10.
+    // The names the host gave, shown in the event list.
     ctx.DriverName.assign(hostName);
     AddEventLine(&window, Str255(text::kDriverNameInHost) += ctx.DriverName);
     ctx.ParFileName = ParFileNameFromHost(nameLength, parFileName);
     AddEventLine(&window, Str255(text::kParameterFile) += ctx.ParFileName);
     AddEventLine(&window, Str255(text::kLoginLevel) += std::to_string(rec.LoginLevel));
 
-    // 11. The parameter file.
+    // The parameter file (read without the lock).
     lock.unlock();
-    const bool loaded = LoadParameterFile(rec);
+    ConfigContext target = ConfigOf(ctx, rec.Window.get());
+    const bool loaded = LoadParameterFile(target, ctx.Lock);
     lock.lock();
     if (!loaded) {
         const std::string_view error(ctx.ErrorText, strnlen(ctx.ErrorText, 80));
         CopyErrorText(text256, error);
-        WriteLog(ctx, "PARfile ERROR", error);
+        WriteLog(ctx.Log, "PARfile ERROR", error);
         rec.Running = false;
         return false;
     }
 
-    // 12-13. The log and port lines.
+    // The status lines of the log and the port.
     window.Labels[LabelPRN] = Fmt(std::string(text::kFmtLabelPrn).c_str(), ctx.Log.LogFileName.str().c_str(),
                                   std::string(ctx.Log.LogEnabled ? text::kLogOn : text::kLogOff).c_str());
-    const char parity[2] = {ParityLetter(ctx.Parity), '\0'};
-    window.Labels[LabelCOM] = Fmt(std::string(text::kFmtLabelCom).c_str(), ctx.ComPort, ctx.BaudRate, ctx.DataBits,
-                                  parity, ctx.StopBits);
+    const char parity[2] = {ParityLetter(ctx.Com.Parity), '\0'};
+    window.Labels[LabelCOM] = Fmt(std::string(text::kFmtLabelCom).c_str(), ctx.Com.ComPort, ctx.Com.BaudRate, ctx.Com.DataBits,
+                                  parity, ctx.Com.StopBits);
     ++window.Revision;
 
-    // 14-17. Stations and their histories.
-    PrepareStations(ctx);
+    // The stations' run-time data, the channel index and the history files.
+    PrepareStations(ctx.Stations);
     BuildChannelIndex(ctx);
     AddEventLine(&window, text::kHdbStart);
-    for (int n = 1; n <= ctx.StationCount; ++n) LoadHistory(ctx, n);
-    ShowHistoryRecord(ctx);
+    for (int n = 1; n <= ctx.StationCount; ++n) LoadHistory(HistoryOf(ctx), n);
+    ShowHistoryRecord(HistoryOf(ctx));
     AddEventLine(&window, text::kHdbOk);
-    WriteLog(ctx, "init", "reset data stations OK");
+    WriteLog(ctx.Log, "init", "reset data stations OK");
 
-    // 18. Run-time state.
+    // The run-time state: queues, framing, statistics and timers start empty.
     ctx.StopRequest = false;
     FreeReceiveQueue(ctx.ReceiveQueue);
     EmptyQueue(ctx.WriteQueue);
     EmptyQueue(ctx.ReadQueue);
-    ctx.PrefixWindow.clear();
-    ctx.RxFrame.clear();
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
     ctx.SinceAnswer = 0.0;
     ctx.SinceTransmit = 0.0;
-    ctx.AcceptedCount = 0.0;
-    ctx.ReceivedCount = 0.0;
+    ctx.Framing.AcceptedCount = 0.0;
+    ctx.Framing.ReceivedCount = 0.0;
     ctx.SentCount = 0.0;
     ctx.ErrorTotal = 0.0;
-    ctx.WriteChosen = false;
-    ctx.ReadChosen = false;
-    ctx.MsTimers.fill(0.0);
-    ctx.MbAltKinds = false;
+    ctx.Scheduler.WriteChosen = false;
+    ctx.Scheduler.ReadChosen = false;
+    ctx.Timers = PassTimers{};
+    ctx.Table.MbAltKinds = false;
     ctx.StatsResetTime = CentisecondsOfDay(ctx);
     ctx.LastTick = ctx.StatsResetTime;
     ctx.Modem.ModemLastTick = ctx.StatsResetTime;
 
-    // 19-20.
-    WriteLog(ctx, "init", "return reset buffer - INIT = TRUE");
+    // The modem is initialised by the first pass.
+    WriteLog(ctx.Log, "init", "return reset buffer - INIT = TRUE");
     ctx.Modem.ModemInitRequest = true;
-    WriteLog(ctx, "LoadPARfile", "OK");
+    WriteLog(ctx.Log, "LoadPARfile", "OK");
     AddEventLine(&window, text::kInitOk);
 
-    // 21. The port (no lock across port I/O).
+    // The port (no lock across port I/O).
     lock.unlock();
     SetupSerialPort(rec);
     lock.lock();
 
-    // 22-23.
-    if (ctx.PrstynekRun) WriteLog(ctx, "LOADPARFILE", "PrstynekRUN=true");
+    // Nothing queued before the port opened is sent.
+    if (ctx.Global.PrstynekRun) WriteLog(ctx.Log, "LOADPARFILE", "PrstynekRUN=true");
     EmptyQueue(ctx.WriteQueue);
     EmptyQueue(ctx.ReadQueue);
 
-    // 24. The worker.
+    // The worker, only when the port opened.
     if (rec.SerialPort->Active()) {
         rec.Running = true;
         lock.unlock();
@@ -231,7 +234,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
         return true;
     }
 
-    // 25.
+    // No port: Init fails with the port's error text.
     SetErrorText(ctx, text::kComInstallError);
     CopyErrorText(text256, text::kComInstallError);
     rec.Running = false;
@@ -327,19 +330,6 @@ void QueryProc(std::uint32_t kind, const char* name, void* result) {
     if (!buffer) return;
     std::memcpy(buffer, text::kDriverInfo.data(), text::kDriverInfo.size());
     buffer[text::kDriverInfo.size()] = '\0';
-}
-
-void AddToMemo(DriverRecord& rec) {
-    DriverContext& ctx = *rec.Context;
-    if (ctx.PendingEventText.empty()) return;
-    AddEventLine(rec.Window.get(), ctx.PendingEventText);
-    WriteLog(ctx, "AddToMemo", ctx.PendingEventText);
-    ctx.PendingEventText.clear();
-}
-
-void Show(DriverRecord& rec, std::string_view text) {
-    rec.Context->PendingEventText.assign(text);
-    AddToMemo(rec);
 }
 
 }  // namespace zk

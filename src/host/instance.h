@@ -29,9 +29,4 @@ void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::ui
 // Copies the identification into the buffer of a "GetVersion" query of kind 11.
 void QueryProc(std::uint32_t kind, const char* name, void* result);
 
-// The worker's and the host's way to show a text: the event list and the log tag "AddToMemo".
-// The caller holds the instance's lock.
-void AddToMemo(DriverRecord& rec);
-void Show(DriverRecord& rec, std::string_view text);
-
 }  // namespace zk

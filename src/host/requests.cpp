@@ -12,9 +12,9 @@
 
 #include "base/format.h"
 #include "base/texts.h"
-#include "config/serial_setup.h"
 #include "diag/log.h"
 #include "history/history.h"
+#include "host/channel_numbers.h"
 #include "host/channels.h"
 #include "host/commands.h"
 #include "host/instance.h"
@@ -22,6 +22,8 @@
 #include "platform/platform.h"
 #include "protocol/encodings.h"
 #include "worker/drv_thread.h"
+#include "worker/line_commands.h"
+#include "worker/pass.h"
 
 namespace zk {
 
@@ -74,19 +76,19 @@ Str255 NameLine(const StationRecord& s, std::string_view label, std::size_t cut)
 }
 
 TextRow* CurrentRow(DriverContext& ctx) {
-    if (!ctx.TextTable || ctx.TableRow < 1 || ctx.TableRow > kTableRows) return nullptr;
-    return &ctx.TextTable[ctx.TableRow - 1u];
+    if (!ctx.Table.TextTable || ctx.Table.TableRow < 1 || ctx.Table.TableRow > kTableRows) return nullptr;
+    return &ctx.Table.TextTable[ctx.Table.TableRow - 1u];
 }
 
 // The history record the host browses, when it can be browsed.
 const std::uint8_t* BrowsedRecord(DriverContext& ctx) {
-    const StationRecord* s = DefinedStation(ctx, ctx.HdbStation);
-    if (!s || !s->Hdb || ctx.HdbFlag.load() || ctx.HdbUserPos >= kHdbRecords) return nullptr;
-    return s->Hdb.get() + static_cast<std::size_t>(ctx.HdbUserPos) * kHdbRecordSize;
+    const StationRecord* s = DefinedStation(ctx, ctx.History.HdbStation);
+    if (!s || !s->Hdb || ctx.History.HdbFlag.load() || ctx.History.HdbUserPos >= kHdbRecords) return nullptr;
+    return s->Hdb.get() + static_cast<std::size_t>(ctx.History.HdbUserPos) * kHdbRecordSize;
 }
 
 void RereadHistoryPosition(DriverContext& ctx) {
-    if (BrowsedRecord(ctx)) ShowHistoryRecord(ctx);
+    if (BrowsedRecord(ctx)) ShowHistoryRecord(HistoryOf(ctx));
 }
 
 // ---- GetInput ------------------------------------------------------------------------------
@@ -116,20 +118,20 @@ enum class SystemRead { NotSystem, Handled, Continue };
 
 SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v) {
     DriverContext& ctx = *rec.Context;
-    if (ch >= 60004 && ch <= 60009) {
+    if (ch >= channel::kRowStateFirst && ch <= channel::kRowStateLast) {
         if (Is(v, HostU8))
-            if (const TextRow* row = CurrentRow(ctx)) Put(v, row->State[ch - 60004]);
+            if (const TextRow* row = CurrentRow(ctx)) Put(v, row->State[ch - channel::kRowStateFirst]);
         return SystemRead::Handled;
     }
-    if (ch >= 60010 && ch <= 60017) {
+    if (ch >= channel::kRowCellFirst && ch <= channel::kRowCellLast) {
         if (Is(v, HostDouble))
-            if (const TextRow* row = CurrentRow(ctx)) Put(v, StationRealToFloat(row->Cells[ch - 60010u].view()));
+            if (const TextRow* row = CurrentRow(ctx)) Put(v, StationRealToFloat(row->Cells[ch - channel::kRowCellFirst].view()));
         return SystemRead::Handled;
     }
-    if (ch >= 60100 && ch <= 60291) {
+    if (ch >= channel::kRowBitFirst && ch <= channel::kRowBitLast) {
         if (Is(v, HostBoolean))
             if (const TextRow* row = CurrentRow(ctx)) {
-                const unsigned k = ch - 60100u;
+                const unsigned k = ch - channel::kRowBitFirst;
                 const auto& cell = row->Cells[k / 24];
                 const unsigned byte = (k % 24) / 8;
                 const std::uint8_t b = byte < cell.size() ? cell.byte(byte) : 0;
@@ -137,22 +139,22 @@ SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v)
             }
         return SystemRead::Handled;
     }
-    if (ch >= 65416 && ch <= 65421) {
-        if (Is(v, HostU16)) Put(v, ctx.HdbDate[ch - 65416]);
+    if (ch >= channel::kHdbDateFirst && ch <= channel::kHdbDateLast) {
+        if (Is(v, HostU16)) Put(v, ctx.History.HdbDate[ch - channel::kHdbDateFirst]);
         return SystemRead::Handled;
     }
-    if (ch >= 65411 && ch <= 65413) {
+    if (ch >= channel::kHdbRecordWord && ch <= channel::kHdbRecordValue) {
         const std::uint8_t* r = BrowsedRecord(ctx);
         if (!r) return SystemRead::Handled;
-        if (ch == 65411 && Is(v, HostU16)) {
+        if (ch == channel::kHdbRecordWord && Is(v, HostU16)) {
             std::uint16_t w;
             std::memcpy(&w, r, sizeof w);
             Put(v, w);
-        } else if (ch == 65412 && Is(v, HostU32)) {
+        } else if (ch == channel::kHdbRecordStamp && Is(v, HostU32)) {
             std::uint32_t d;
             std::memcpy(&d, r + 2, sizeof d);
             Put(v, d);
-        } else if (ch == 65413 && Is(v, HostFloat)) {
+        } else if (ch == channel::kHdbRecordValue && Is(v, HostFloat)) {
             std::uint32_t bits;
             std::memcpy(&bits, r + 6, sizeof bits);
             Put(v, ToFloat32(IeeeSingleToFloat(bits, -1.0)));
@@ -160,21 +162,21 @@ SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v)
         return SystemRead::Handled;
     }
     switch (ch) {
-        case 60018: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.MbActive.load()); break;
-        case 60022: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.MbFileFlag); break;
-        case 60294: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Modem.ModemReady.load()); break;
-        case 65399: if (Is(v, HostDouble)) Put(v, ctx.PassInterval.load()); break;
-        case 65400: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbStation)); break;
-        case 65401: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbNumber)); break;
-        case 65402: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.HdbWritePos)); break;
-        case 65403: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.HdbTop)); break;
-        case 65404: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.HdbReadState)); break;
-        case 65405: if (Is(v, HostDouble)) Put(v, ctx.HdbReadTime); break;
-        case 65406: if (Is(v, HostDouble)) Put(v, ctx.HdbReadTimeout); break;
-        case 65409: if (Is(v, HostI32)) Put(v, ctx.HdbItem13); break;
-        case 65414: if (Is(v, HostI32)) Put(v, ctx.HdbCapacity); break;
-        case 65410: if (Is(v, HostU16)) Put(v, ctx.HdbUserPos); break;
-        case 65532:
+        case channel::kTableReading: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Table.MbActive.load()); break;
+        case channel::kTableSaved: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Table.MbFileFlag); break;
+        case channel::kModemReady: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.Modem.ModemReady.load()); break;
+        case channel::kPassInterval: if (Is(v, HostDouble)) Put(v, ctx.Timing.PassInterval.load()); break;
+        case channel::kHdbStation: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbStation)); break;
+        case channel::kHdbArchive: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbNumber)); break;
+        case channel::kHdbReadPosition: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.History.HdbWritePos)); break;
+        case channel::kHdbWritePosition: if (Is(v, HostU32)) Put(v, static_cast<std::uint32_t>(ctx.History.HdbTop)); break;
+        case channel::kHdbReadState: if (Is(v, HostI16)) Put(v, static_cast<std::uint16_t>(ctx.History.HdbReadState)); break;
+        case channel::kHdbReadTime: if (Is(v, HostDouble)) Put(v, ctx.History.HdbReadTime); break;
+        case channel::kHdbReadTimeout: if (Is(v, HostDouble)) Put(v, ctx.History.HdbReadTimeout); break;
+        case channel::kHdbItem13: if (Is(v, HostI32)) Put(v, ctx.History.HdbItem13); break;
+        case channel::kHdbCapacity: if (Is(v, HostI32)) Put(v, ctx.History.HdbCapacity); break;
+        case channel::kHdbBrowse: if (Is(v, HostU16)) Put(v, ctx.History.HdbUserPos); break;
+        case channel::kHostBuffer:
             // The shared buffer's descriptor: kind, number, address, without gaps.
             if (Is(v, HostBuffer)) {
                 const std::uint8_t kind = 9;
@@ -186,9 +188,9 @@ SystemRead GetSystemChannel(DriverRecord& rec, std::uint16_t ch, ZkHostValue& v)
                 std::memcpy(v.value + 1 + sizeof number, &address, sizeof address);
             }
             return SystemRead::Continue;
-        case 65533: if (Is(v, HostDouble)) Put(v, ctx.TestValue); break;
-        case 65534: if (Is(v, HostDouble)) Put(v, static_cast<double>(ctx.TestChannel)); break;
-        case 65535: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.TestFlag); break;
+        case channel::kTestValue: if (Is(v, HostDouble)) Put(v, ctx.TestValue); break;
+        case channel::kTestChannel: if (Is(v, HostDouble)) Put(v, static_cast<double>(ctx.TestChannel)); break;
+        case channel::kTestFlag: if (Is(v, HostBoolean)) Put<std::uint8_t>(v, ctx.TestFlag); break;
         default: return SystemRead::NotSystem;
     }
     return SystemRead::Handled;
@@ -271,7 +273,7 @@ void GetStationChannel(DriverContext& ctx, const StationChannel& hit, ZkHostValu
 }
 
 void GetDriverChannel(DriverContext& ctx, std::uint16_t ch, ZkHostValue& v) {
-    if (ch == 496) {
+    if (ch == channel::kHeapInUse) {
         if (Is(v, HostI32)) {
             const std::int64_t bytes = HeapBytesInUse();
             Put(v, static_cast<std::int32_t>(std::clamp<std::int64_t>(bytes, 0, INT32_MAX)));
@@ -280,18 +282,18 @@ void GetDriverChannel(DriverContext& ctx, std::uint16_t ch, ZkHostValue& v) {
     }
     if (!Is(v, HostDouble)) return;
     switch (ch) {
-        case 486: Put(v, ctx.SentCount.load()); break;
-        case 488: Put(v, 0.0); break;
-        case 489: Put(v, ctx.SinceAnswer.load()); break;
-        case 490: Put(v, static_cast<double>(CountRequests(ctx.ReadQueue) + CountRequests(ctx.WriteQueue))); break;
-        case 491: Put(v, static_cast<double>(ctx.OutKind.load())); break;
-        case 492: Put(v, ctx.FullSleepLeft.load()); break;
-        case 493: Put(v, ctx.ReceivedCount.load()); break;
-        case 494: Put(v, static_cast<double>(ctx.OutStation.load())); break;
-        case 495: Put(v, static_cast<double>(ctx.TxState.load())); break;
-        case 497: Put(v, static_cast<double>(CountRequests(ctx.WriteQueue))); break;
-        case 498: Put(v, ctx.AcceptedCount.load()); break;
-        case 499: Put(v, ctx.SinceTransmit.load()); break;
+        case channel::kMessagesSent: Put(v, ctx.SentCount.load()); break;
+        case channel::kZero: Put(v, 0.0); break;
+        case channel::kSinceAnswer: Put(v, ctx.SinceAnswer.load()); break;
+        case channel::kRequestsWaiting: Put(v, static_cast<double>(CountRequests(ctx.ReadQueue) + CountRequests(ctx.WriteQueue))); break;
+        case channel::kOutstandingKind: Put(v, static_cast<double>(ctx.Scheduler.OutKind.load())); break;
+        case channel::kFullSleepLeft: Put(v, ctx.Scheduler.FullSleepLeft.load()); break;
+        case channel::kFramesSeen: Put(v, ctx.Framing.ReceivedCount.load()); break;
+        case channel::kOutstandingStation: Put(v, static_cast<double>(ctx.Scheduler.OutStation.load())); break;
+        case channel::kTxState: Put(v, static_cast<double>(static_cast<std::uint8_t>(ctx.Scheduler.TxState.load()))); break;
+        case channel::kWritesWaiting: Put(v, static_cast<double>(CountRequests(ctx.WriteQueue))); break;
+        case channel::kFramesAccepted: Put(v, ctx.Framing.AcceptedCount.load()); break;
+        case channel::kSinceTransmit: Put(v, ctx.SinceTransmit.load()); break;
         default: break;  // 487 and unknown numbers: nothing
     }
 }
@@ -333,20 +335,20 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
     DriverContext& ctx = *rec.Context;
     auto is = [type](HostType t) { return type == t; };
     switch (ch) {
-        case 486:
+        case channel::kMessagesSent:
             // A counter held as a finite real: NaN and infinities are refused.
             if (is(HostDouble) && std::isfinite(b.F64())) ctx.SentCount = b.F64();
             break;
-        case 487: if (is(HostBoolean)) ctx.InputsSuspended = b.Flag(); break;
-        case 60000: if (is(HostU8)) ctx.MbRequestStation = b.U8(); break;
-        case 60001: if (is(HostU8)) ctx.MbKindIndex = b.U8() >= 1 && b.U8() <= 3 ? b.U8() : 1; break;
-        case 60002: if (is(HostU16)) ctx.TableRow = b.U16() >= 1 && b.U16() <= kTableRows ? b.U16() : 1; break;
-        case 60003:
+        case channel::kSuspendInputs: if (is(HostBoolean)) ctx.InputsSuspended = b.Flag(); break;
+        case channel::kTableStation: if (is(HostU8)) ctx.Table.MbRequestStation = b.U8(); break;
+        case channel::kTableKind: if (is(HostU8)) ctx.Table.MbKindIndex = b.U8() >= 1 && b.U8() <= 3 ? b.U8() : 1; break;
+        case channel::kTableRow: if (is(HostU16)) ctx.Table.TableRow = b.U16() >= 1 && b.U16() <= kTableRows ? b.U16() : 1; break;
+        case channel::kTableRead:
             if (is(HostBoolean)) {
-                if (ctx.TextTable) {
+                if (ctx.Table.TextTable) {
                     const StationReal zero = FloatToStationReal(0.0);
                     for (int r = 0; r < kTableRows; ++r) {
-                        TextRow& row = ctx.TextTable[static_cast<std::size_t>(r)];
+                        TextRow& row = ctx.Table.TextTable[static_cast<std::size_t>(r)];
                         std::memset(row.State, 0, sizeof row.State);
                         for (auto& cell : row.Cells) cell.assign(zero.view());
                     }
@@ -354,88 +356,62 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
                 StartMemoryBlockRead(ctx);
             }
             break;
-        case 60021: if (is(HostBoolean)) SaveMemoryBlockFile(ctx); break;
-        case 60022: if (is(HostBoolean)) ctx.MbFileFlag = b.Flag(); break;
-        case 60292: if (is(HostBoolean)) ctx.MbAltKinds = b.Flag(); break;
-        case 60293:
+        case channel::kTableSave: if (is(HostBoolean)) SaveMemoryBlockFile(ctx); break;
+        case channel::kTableSaved: if (is(HostBoolean)) ctx.Table.MbFileFlag = b.Flag(); break;
+        case channel::kTableAltKinds: if (is(HostBoolean)) ctx.Table.MbAltKinds = b.Flag(); break;
+        case channel::kModemInit:
             if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kModemInitStart);
                 QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
             }
             break;
-        case 60295:
+        case channel::kHangUp:
             if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kHangUpStart);
                 HangUp(ctx, port);
             }
             break;
-        case 65398: if (is(HostBoolean)) ctx.BEEP = b.Flag(); break;
-        case 65400:
-            if (is(HostI16)) {
-                const int station = b.I16();
-                if (station >= 1 && station <= ctx.StationCount) {
-                    ctx.HdbStation = station;
-                    ctx.HdbReadState = 6;
-                    RereadHistoryPosition(ctx);
-                } else {
-                    ctx.HdbReadState = 1;
-                }
+        case channel::kBeep: if (is(HostBoolean)) ctx.Global.BEEP = b.Flag(); break;
+        case channel::kHdbStation:
+            if (is(HostI16) && ChooseHistoryStation(ctx.History, b.I16(), ctx.StationCount)) RereadHistoryPosition(ctx);
+            break;
+        case channel::kHdbArchive:
+            if (is(HostI16)) ChooseHistoryArchive(ctx.History, b.I16());
+            break;
+        case channel::kHdbReadTimeout:
+            if (is(HostDouble) && std::isfinite(b.F64())) ctx.History.HdbReadTimeout = b.F64();
+            break;
+        case channel::kHdbStart:
+            if (is(HostBoolean) && StartHistoryReadOut(HistoryOf(ctx))) {
+                Show(rec, text::kHdbReadStart);
+                Resume(rec);
             }
             break;
-        case 65401:
-            if (is(HostI16)) {
-                const int number = b.I16();
-                if (number >= 1 && number <= 8) {
-                    ctx.HdbNumber = number;
-                    ctx.HdbReadState = 6;
-                } else {
-                    ctx.HdbReadState = 1;
-                }
-            }
-            break;
-        case 65406:
-            if (is(HostDouble) && std::isfinite(b.F64())) ctx.HdbReadTimeout = b.F64();
-            break;
-        case 65407:
-            if (is(HostBoolean)) {
-                const int state = ctx.HdbReadState;
-                if (state == 0 || state == 6 || state == 7 || state == 8 || state == 255) {
-                    Show(rec, text::kHdbReadStart);
-                    ctx.HdbReadState = 5;
-                    std::string data("\x00\x00\x01\xBA\x01\x0D\xBA\x01\x0E\xBA\x01", 11);
-                    data.push_back(static_cast<char>(ctx.HdbNumber + 4));
-                    AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(ctx.HdbStation), kKindChannelRead, 0, data,
-                                  nullptr);
-                    Resume(rec);
-                }
-            }
-            break;
-        case 65408:
-            if (is(HostBoolean) && (ctx.HdbReadState == 2 || ctx.HdbReadState == 5)) {
+        case channel::kHdbInterrupt:
+            if (is(HostBoolean) && InterruptHistoryReadOut(ctx.History)) {
                 Show(rec, text::kHdbReadInterrupted);
-                ctx.HdbReadState = 7;
                 ClearQueues(ctx, port);
             }
             break;
-        case 65410:
+        case channel::kHdbBrowse:
             if (is(HostU16)) {
-                ctx.HdbUserPos = b.U16();
+                ctx.History.HdbUserPos = b.U16();
                 RereadHistoryPosition(ctx);
             }
             break;
-        case 65415:
+        case channel::kHdbSaveAll:
             if (is(HostBoolean))
                 for (int n = 1; n <= kMaxStations; ++n)
                     if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(n)].get(); s && s->Hdb)
-                        SaveHistory(ctx, n);
+                        SaveHistory(HistoryOf(ctx), n);
             break;
-        case 65531: if (is(HostBoolean)) ClearQueues(ctx, port); break;
-        case 65533:
+        case channel::kClearQueues: if (is(HostBoolean)) ClearQueues(ctx, port); break;
+        case channel::kTestValue:
             // The value goes into the image's reals: NaN and infinities are refused.
             if (is(HostDouble) && std::isfinite(b.F64())) ctx.TestValue = b.F64();
             break;
-        case 65534: if (is(HostDouble)) ctx.TestChannel = TruncLow16(b.F64()); break;
-        case 65535:
+        case channel::kTestChannel: if (is(HostDouble)) ctx.TestChannel = TruncLow16(b.F64()); break;
+        case channel::kTestFlag:
             if (is(HostBoolean)) {
                 ctx.TestFlag = b.Flag();
                 if (ctx.TestFlag) InjectTestValue(ctx);
@@ -488,7 +464,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             if (flagType && i <= s.NumBinarOut && ui < s.BinaryOut.size() && b.Flag() != s.BinaryOut[ui]) {
                 s.BinaryOut[ui] = b.Flag();
                 show(text::kLabelBo, 85, std::to_string(i) + "=" + (b.Flag() ? "1" : "0"));
-                if (s.PhoneNumber.empty()) write(4, 1);
+                if (s.PhoneNumber.empty()) write(ReqBinaryOutputs, 1);
                 Resume(rec);
             }
             break;
@@ -498,7 +474,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
                 b.F64() != s.MemoryOut[ui].Value) {
                 s.MemoryOut[ui].Value = b.F64();
                 show(text::kLabelMo, 85, std::to_string(i) + "=" + FormatReal(1, 2, b.F64()));
-                if (s.OnLine) write(5, static_cast<std::uint16_t>(i));
+                if (s.OnLine) write(ReqMemoryWrite, static_cast<std::uint16_t>(i));
                 Resume(rec);
             }
             break;
@@ -509,19 +485,19 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
         case KindOutWriteAllBoMo:
             if (flagType && s.OnLine) {
                 if (s.NumBinarOut > 0) {
-                    write(4, 1);
+                    write(ReqBinaryOutputs, 1);
                     Resume(rec);
                 }
                 for (int j = 1; j <= s.NumMemoryOut; ++j) {
-                    write(5, static_cast<std::uint16_t>(j));
+                    write(ReqMemoryWrite, static_cast<std::uint16_t>(j));
                     Resume(rec);
                 }
-                WriteLog(ctx, "Stanice no." + std::to_string(hit.Station), "reinit BO+MO");
+                WriteLog(ctx.Log, "Stanice no." + std::to_string(hit.Station), "reinit BO+MO");
             }
             break;
         case KindOutReadBi:
             if (flagType) {
-                read(0, 1);
+                read(ReqBinaryInputs, 1);
                 show(text::kLabelBi, 85);
                 Resume(rec);
             }
@@ -529,12 +505,12 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
         case KindOutReadKi:
             if (flagType && s.OnLine) {
                 if (s.KiFlag) {
-                    read(8, 1);
+                    read(ReqConstantsRead, 1);
                     show(text::kLabelKi, 85);
                 } else {
-                    if (s.WholeBlockRead) read(6, 1);
+                    if (s.WholeBlockRead) read(ReqMemoryRead, 1);
                     else
-                        for (int j = 1; j <= s.NumMemoryIn; ++j) read(6, static_cast<std::uint16_t>(j));
+                        for (int j = 1; j <= s.NumMemoryIn; ++j) read(ReqMemoryRead, static_cast<std::uint16_t>(j));
                     show(text::kLabelMiSeparator, 83, Fmt("%2d", static_cast<int>(s.NumMemoryIn)) + std::string(text::kLabelMiSuffix));
                 }
                 Resume(rec);
@@ -542,35 +518,35 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             break;
         case KindOutWriteKo:
             if (flagType && s.OnLine) {
-                write(9, 1);
+                write(ReqConstantsWrite, 1);
                 show(text::kLabelKo, 85);
                 Resume(rec);
             }
             break;
         case KindOutReadAiMorvel:
             if (flagType && s.OnLine) {
-                read(7, 1);
+                read(ReqAnalogMorvel, 1);
                 show(text::kLabelAiKolmet, 92);
                 Resume(rec);
             }
             break;
         case KindOutReadAi:
             if (flagType && s.OnLine) {
-                read(1, 1);
+                read(ReqAnalogArea, 1);
                 show(text::kLabelAiTervak, 92);
                 Resume(rec);
             }
             break;
         case KindOutReadCt:
             if (flagType && s.OnLine) {
-                read(2, 1);
+                read(ReqCounters, 1);
                 show(text::kLabelCt, 85);
                 Resume(rec);
             }
             break;
         case KindOutWriteBo:
             if (flagType && s.OnLine) {
-                write(4, 1);
+                write(ReqBinaryOutputs, 1);
                 show(text::kLabelBo, 85);
                 Resume(rec);
             }
@@ -587,7 +563,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             if (!flagType || !LineServed(rec)) break;
             if (b.Flag()) {
                 if (ConnectedOrDialling(ctx, s)) {
-                    WriteLog(ctx, "dial", Fmt("station %d: connected or dialling, no second dial",
+                    WriteLog(ctx.Log, "dial", Fmt("station %d: connected or dialling, no second dial",
                                               static_cast<int>(hit.Station)));
                     break;
                 }
@@ -596,7 +572,7 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
             EmptyQueue(ctx.ReadQueue);
             EmptyQueue(ctx.WriteQueue);
             port.Purge = true;
-            ctx.TxState = 0;
+            ctx.Scheduler.TxState = TxState::Choose;
             if (const int waiting = HangUp(ctx, port); waiting > 0) {
                 Resume(rec);
                 StationRecord& w = *ctx.Stations[static_cast<std::size_t>(waiting)];
@@ -627,14 +603,14 @@ int OutputStationChannel(DriverRecord& rec, const StationChannel& hit, std::uint
                 }
             }
             if (s.OnLine) {
-                AppendRequest(ctx.WriteQueue, station, 18, static_cast<std::uint16_t>(i), cell.view(), block);
+                AppendRequest(ctx.WriteQueue, station, ReqBlockItemWrite, static_cast<std::uint16_t>(i), cell.view(), block);
                 Resume(rec);
             }
             break;
         }
         case KindMemoryBlockRead:
             if (flagType && hit.Block) {
-                AppendRequest(ctx.ReadQueue, station, 17, 1, {}, hit.Block);
+                AppendRequest(ctx.ReadQueue, station, ReqBlockRead, 1, {}, hit.Block);
                 show(text::kLabelMemoryBlock, 106);
                 Resume(rec);
             }
@@ -675,7 +651,7 @@ void QueueChannelRead(DriverContext& ctx, const ChannelItem& item, int station) 
     for (int k = 0; k < reads; ++k) {
         const char address[3] = {static_cast<char>(item.Address[0]), static_cast<char>(item.Address[1]),
                                  static_cast<char>(item.Address[2] + k)};
-        AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(station), kKindChannelRead, 0,
+        AppendRequest(ctx.ReadQueue, static_cast<std::uint8_t>(station), ReqChannelRead, 0,
                       std::string_view(address, 3), nullptr);
     }
 }
@@ -695,7 +671,7 @@ void QueueChannelWrite(DriverContext& ctx, const ChannelItem& item, int station)
     char data[7] = {static_cast<char>(item.Address[0]), static_cast<char>(item.Address[1]),
                     static_cast<char>(item.Address[2])};
     for (int k = 0; k < 4; ++k) data[3 + k] = static_cast<char>(value >> (8 * k));
-    AppendRequest(ctx.WriteQueue, static_cast<std::uint8_t>(station), kKindChannelWrite, 0, std::string_view(data, 7),
+    AppendRequest(ctx.WriteQueue, static_cast<std::uint8_t>(station), ReqChannelWrite, 0, std::string_view(data, 7),
                   nullptr);
 }
 

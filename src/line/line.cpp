@@ -67,12 +67,14 @@ void ReadChars(LinePort& line, Str255& text, std::uint8_t count) {
     }
 }
 
-void SendText(LinePort& line, std::atomic<std::uint8_t>& txState, std::string_view text, std::uint8_t code) {
-    if (code != 254) txState.store(code);
-    line.Outbox.emplace_back(text.substr(0, 255));
+void SendText(LinePort& line, std::string_view text) { line.Outbox.emplace_back(text.substr(0, 255)); }
+
+void SendText(LinePort& line, std::atomic<TxState>& txState, std::string_view text, TxState next) {
+    txState.store(next);
+    SendText(line, text);
 }
 
-bool TransmitDone(const LinePort& line, std::uint8_t txState) { return txState != 1 || TxCount(line) <= 0; }
+bool TransmitDone(const LinePort& line, TxState txState) { return txState != TxState::Sending || TxCount(line) <= 0; }
 
 void PurgeLine(LinePort& line) {
     line.PurgeRequested = true;

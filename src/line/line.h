@@ -17,6 +17,17 @@ namespace zk {
 
 class TSerial;
 
+// The transmit state of the scheduler, which the line helpers set as a request leaves; the host
+// reads the number on channel 495. Any value not named here returns the scheduler to Choose.
+enum class TxState : std::uint8_t {
+    Choose = 0,      // choose and send the next request
+    Sending = 1,     // the request is leaving the port
+    Receiving = 2,   // waiting for the answer
+    Pause = 3,       // the pause after an answer
+    AckSent = 5,     // an acknowledgement was sent
+    TimedOut = 255,  // no answer in time
+};
+
 struct LinePort {
     TSerial* Serial = nullptr;
     std::deque<std::uint8_t> Rx;      // received, not yet read
@@ -43,10 +54,12 @@ std::int32_t TxCount(const LinePort& line);
 int ReadByte(LinePort& line, std::uint8_t& out);
 // Clears `text`, then reads up to `count` bytes; a read that finds nothing still uses one.
 void ReadChars(LinePort& line, Str255& text, std::uint8_t count);
-// Stores `code` in TxState unless it is 254, then queues the text for writing.
-void SendText(LinePort& line, std::atomic<std::uint8_t>& txState, std::string_view text, std::uint8_t code);
-// True unless TxState is 1 and bytes still wait to leave.
-bool TransmitDone(const LinePort& line, std::uint8_t txState);
+// Queues the text (its first 255 bytes) for writing.
+void SendText(LinePort& line, std::string_view text);
+// Stores `next` in the transmit state, then queues the text for writing.
+void SendText(LinePort& line, std::atomic<TxState>& txState, std::string_view text, TxState next);
+// True unless the state is Sending and bytes still wait to leave.
+bool TransmitDone(const LinePort& line, TxState txState);
 // Cancels reads and writes in progress (after the locked part); buffered bytes stay.
 void PurgeLine(LinePort& line);
 

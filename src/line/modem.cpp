@@ -17,7 +17,7 @@ void SetBlock(CommandBlock& b, std::string_view command, std::string_view reply,
 
 void ModemReset(ModemRecord& m) {
     m.ModemInitRequest = false;
-    m.ModemState = 0;
+    m.ModemState = ModemState::TakeCommand;
     SetBlock(m.InitBlock, "ATX3\r", "\r\nOK\r\n", 2.0);
     SetBlock(m.DialBlock, "ATDP", "CONNECT", 60.0);
     SetBlock(m.AnswerBlock, "ATA\r", "\r\nRING\r\n", 20.0);
@@ -67,15 +67,14 @@ Str255 ModemCommandText(const ModemCommand& c) {
     return text;
 }
 
-void SendPending(DriverContext& ctx) {
-    ModemRecord& m = ctx.Modem;
+void SendPending(ModemRecord& m, LinePort& line) {
     if (!m.PendingText.empty()) {
         const std::string_view text = m.PendingText.view();
         const std::size_t tilde = text.find('~');
         if (tilde != 0) {
             const std::string piece(text.substr(0, tilde));  // everything before the pause
             m.PendingText.eraseFront(piece.size());
-            SendText(ctx.Line, ctx.TxState, piece, 254);
+            SendText(line, piece);
         } else if (!m.Pausing) {
             m.ModemMsTimers[1] = 0.0;
             m.Pausing = true;
@@ -91,11 +90,10 @@ void SendPending(DriverContext& ctx) {
     }
 }
 
-bool CollectReply(DriverContext& ctx, std::string_view terminator) {
-    ModemRecord& m = ctx.Modem;
-    if (RxCount(ctx.Line) > 0) {
+bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator) {
+    if (RxCount(line) > 0) {
         std::uint8_t b = 0;
-        if (ReadByte(ctx.Line, b) != 1) return false;
+        if (ReadByte(line, b) != 1) return false;
         const char c = static_cast<char>(b);
         if (!terminator.empty() && c == terminator.front()) {
             if (m.ReplyText.empty()) return false;  // a terminator before any reply is dropped
@@ -123,9 +121,7 @@ bool ContainsText(std::string_view text, std::string_view part, bool atStart) {
     return at != std::string_view::npos && (!atStart || at == 0);
 }
 
-void ModemTick(DriverContext& ctx) {
-    ModemRecord& m = ctx.Modem;
-    const std::int32_t now = CentisecondsOfDay(ctx);
+void ModemTick(ModemRecord& m, std::int32_t now) {
     std::int32_t elapsed = now - m.ModemLastTick;
     if (elapsed < 0) elapsed = 0;  // past midnight
     for (double& t : m.ModemMsTimers) t += elapsed * 10.0;

@@ -3,12 +3,65 @@
 // with the instance's lock held.
 #pragma once
 
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <deque>
 #include <string_view>
 
-#include "host/records.h"
+#include "base/shortstr.h"
+#include "line/line.h"
 
 namespace zk {
+
+struct CommandBlock {
+    Str255 Command;
+    Str255 ExpectedReply;
+    double Elapsed = 0.0;  // seconds
+    double Limit = 0.0;    // seconds
+};
+
+enum ModemCommandKind : std::uint8_t { ModemInit = 1, ModemDial = 2, ModemHangUp = 3, ModemAnswer = 4 };
+
+struct ModemCommand {
+    std::uint8_t Kind = 0;
+    CommandBlock Block;  // a copy at queuing time; Block.Elapsed is the command's own timer
+    Str255 Number;
+    Str255 Suffix;
+};
+
+// The states of the modem's command machine.
+enum class ModemState : std::uint8_t {
+    TakeCommand = 0,    // take the first queued command
+    Sending = 1,        // write its text
+    AwaitingReply = 2,  // await the expected reply
+    Failed = 3,         // the command failed
+};
+
+struct ModemRecord {
+    std::atomic<bool> ModemInitRequest{false};
+    zk::ModemState ModemState = zk::ModemState::TakeCommand;
+    CommandBlock InitBlock, DialBlock, AnswerBlock, HangupBlock;
+    Str255 DialSuffix;
+    Str255 RingText;
+    std::uint8_t RingCount = 0;
+    std::uint8_t RingsToAnswer = 6;
+    double SinceRing = 0.0;
+    double RingTimeout = 10.0;
+    std::atomic<bool> LineConnected{false};
+    double TotalConnectedTime = 0.0;
+    double ConnectedTime = 0.0;
+    std::uint32_t ConnectionCount = 0;
+    std::atomic<bool> ModemReady{false};
+    Str255 PendingText;
+    Str255 ReplyText;
+    bool Pausing = false;
+    std::int32_t ModemLastTick = 0;
+    std::deque<ModemCommand> CommandQueue;  // head first
+    std::array<double, 12> ModemMsTimers{};  // milliseconds
+    bool TerminatorTaken = false;
+};
+
 
 // The record's start values (the command blocks' defaults, an empty queue, idle state); the
 // tick and the millisecond timers keep their values, RingText keeps its text.
@@ -26,15 +79,16 @@ void DropModemCommand(ModemRecord& m);
 // Removes every command.
 void ClearModemCommands(ModemRecord& m);
 
-// One step of writing PendingText to the worker's line (ctx.Line), with its "~" pauses timed
-// on the instance's clock.
-void SendPending(DriverContext& ctx);
+// One step of writing PendingText to the worker's line, with its "~" pauses timed by the
+// modem's timers.
+void SendPending(ModemRecord& m, LinePort& line);
 // One step of gathering a modem reply from the worker's line; true when a complete reply is in
 // ReplyText.
-bool CollectReply(DriverContext& ctx, std::string_view terminator);
+bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator);
 // True when `part` occurs in `text` (at its first position when `atStart`).
 bool ContainsText(std::string_view text, std::string_view part, bool atStart);
-// Advances the modem's timers from the instance's clock; once per pass while the port is open.
-void ModemTick(DriverContext& ctx);
+// Advances the modem's timers to `now` (the time of day in hundredths of a second); once per
+// pass while the port is open.
+void ModemTick(ModemRecord& m, std::int32_t now);
 
 }  // namespace zk

@@ -64,7 +64,7 @@ Body MemoryWriteBody(const StationRecord& st, std::uint16_t entry) {
     return b;
 }
 
-Body MemoryReadBody(DriverContext& ctx, const StationRecord& st, std::uint16_t entry) {
+Body MemoryReadBody(LogState& log, const StationRecord& st, std::uint16_t entry) {
     if (st.NumMemoryIn == 0) return std::nullopt;
     std::string b = "N";
     std::uint16_t address = 0;
@@ -72,13 +72,13 @@ Body MemoryReadBody(DriverContext& ctx, const StationRecord& st, std::uint16_t e
         address = st.MemoryIn[1].Address;
         PutWord(b, address);
         PutByte(b, 3u * st.NumMemoryIn);
-        WriteLog(ctx, "CodeMess MI whole block, adr", Fmt("%5u", static_cast<unsigned>(address)));
+        WriteLog(log, "CodeMess MI whole block, adr", Fmt("%5u", static_cast<unsigned>(address)));
     } else {
         if (!IsMemoryEntry(entry)) return std::nullopt;
         address = st.MemoryIn[entry].Address;
         PutWord(b, address);
         PutByte(b, st.MemoryIn[entry].Type);
-        WriteLog(ctx, "CodeMess MI, adr", Fmt("%5u", static_cast<unsigned>(address)));
+        WriteLog(log, "CodeMess MI, adr", Fmt("%5u", static_cast<unsigned>(address)));
     }
     return b;
 }
@@ -117,60 +117,60 @@ Body BlockItemWriteBody(const RequestNode& r) {
     return b + data;
 }
 
-Body RequestBody(DriverContext& ctx, const StationRecord& st, const RequestNode& r) {
+Body RequestBody(LogState& log, const StationRecord& st, const RequestNode& r) {
     switch (r.Kind) {
-        case 0:
+        case ReqBinaryInputs:
             if (st.NumBinarIn == 0) return std::nullopt;
             return std::string("B") + static_cast<char>(st.NumBinarIn > 64 ? 0 : GroupMask(st.NumBinarIn));
-        case 1: {
+        case ReqAnalogArea: {
             if (st.NumAnalogIn == 0) return std::nullopt;
             std::string b = "N";
             PutWord(b, st.DefAnalogInAddr);
             PutByte(b, 3u * st.NumAnalogIn);
             return b;
         }
-        case 2:
-        case 3:
+        case ReqCounters:
+        case ReqCountersReset:
             if (st.NumCounterIn == 0 || st.NumCounterIn > 48) return std::nullopt;
             return std::string("C") +
-                   static_cast<char>(GroupMask(st.NumCounterIn) | (r.Kind == 3 ? 0x80 : 0x00));
-        case 4: return BinaryOutputBody(st);
-        case 5: return MemoryWriteBody(st, r.Word);
-        case 6: return MemoryReadBody(ctx, st, r.Word);
-        case 7:
+                   static_cast<char>(GroupMask(st.NumCounterIn) | (r.Kind == ReqCountersReset ? 0x80 : 0x00));
+        case ReqBinaryOutputs: return BinaryOutputBody(st);
+        case ReqMemoryWrite: return MemoryWriteBody(st, r.Word);
+        case ReqMemoryRead: return MemoryReadBody(log, st, r.Word);
+        case ReqAnalogMorvel:
             if (st.NumAnalogIn == 0 || st.NumAnalogIn > 64) return std::nullopt;
             return std::string("A") + static_cast<char>(GroupMask(st.NumAnalogIn));
-        case 8: return std::string("K\xFF");
-        case 9: {
+        case ReqConstantsRead: return std::string("K\xFF");
+        case ReqConstantsWrite: {
             std::string b = "k\xFF";
             for (int n = 1; n <= 8; ++n) b += FloatToStationReal(st.MemoryOut[static_cast<std::size_t>(n)].Value).view();
             return b;
         }
-        case kKindChannelWrite: return "QQ" + r.Data.str();
-        case kKindChannelRead: return "Qq" + r.Data.str();
-        case 17: {
+        case ReqChannelWrite: return "QQ" + r.Data.str();
+        case ReqChannelRead: return "Qq" + r.Data.str();
+        case ReqBlockRead: {
             if (!r.Key) return std::nullopt;
             std::string b = "N";
             PutWord(b, r.Key->Addr);
             PutByte(b, r.Key->TotalSize);
             return b;
         }
-        case 18: return BlockItemWriteBody(r);
-        case 72:
-        case 76:
-        case 80:
-        case 136:
-        case 140:
-        case 144: {
+        case ReqBlockItemWrite: return BlockItemWriteBody(r);
+        case ReqSamples1:
+        case ReqSamples2:
+        case ReqSamples3:
+        case ReqSamplesAlt1:
+        case ReqSamplesAlt2:
+        case ReqSamplesAlt3: {
             std::string b = "QN";
             PutByte(b, static_cast<unsigned>(r.Kind));
             PutWord(b, r.Word);
             PutByte(b, 0xBA);
             return b;
         }
-        case 255: return std::string("b\x01\xFF", 3);
+        case ReqRestart: return std::string("b\x01\xFF", 3);
         default:
-            if (r.Kind >= 240 && r.Kind <= 247) {
+            if (r.Kind >= ReqHistoryFirst && r.Kind <= ReqHistoryLast) {
                 if (r.Data.empty()) return std::nullopt;  // no count to ask for
                 std::string b = "QN";
                 PutByte(b, static_cast<unsigned>(r.Kind));
@@ -184,22 +184,22 @@ Body RequestBody(DriverContext& ctx, const StationRecord& st, const RequestNode&
 
 }  // namespace
 
-Str255 CodeMess(DriverContext& ctx, const RequestNode& request) {
+Str255 CodeMess(const GlobalSettings& settings, const StationRecord* st, const RequestNode& request,
+                LogState& log) {
     Str255 result;
-    StationRecord* st = DefinedStation(ctx, request.Station);
     const unsigned stationAddress = st ? st->Address : 0;
     if (st) {
-        if (const Body body = RequestBody(ctx, *st, request)) {
+        if (const Body body = RequestBody(log, *st, request)) {
             std::string frame;
             PutByte(frame, st->Retranslation);
             PutByte(frame, 0);  // L, set below
             frame += 'Y';
-            PutByte(frame, ctx.ADDRESS);
+            PutByte(frame, settings.ADDRESS);
             PutByte(frame, st->Address);
-            PutByte(frame, ctx.ADDRESS);
+            PutByte(frame, settings.ADDRESS);
             frame += *body;
-            frame += ctx.PRESUFFIX.view();
-            const std::size_t total = ctx.PREFIX.size() + frame.size() + 1 + ctx.SUFFIX.size();
+            frame += settings.PRESUFFIX.view();
+            const std::size_t total = settings.PREFIX.size() + frame.size() + 1 + settings.SUFFIX.size();
             // A frame that does not fit 255 bytes would leave with a cut body or without its
             // check byte: such a request is not sent at all.
             if (total <= kFrameLimit) {
@@ -207,15 +207,15 @@ Str255 CodeMess(DriverContext& ctx, const RequestNode& request) {
                 std::uint8_t x = 0;
                 for (const char c : frame) x ^= static_cast<std::uint8_t>(c);
                 PutByte(frame, x);
-                result.assign(ctx.PREFIX.view());
+                result.assign(settings.PREFIX.view());
                 result += frame;
-                result += ctx.SUFFIX.view();
+                result += settings.SUFFIX.view();
             } else {
-                WriteLog(ctx, "CodeMess", Fmt("frame too long (%u bytes)", static_cast<unsigned>(total)));
+                WriteLog(log, "CodeMess", Fmt("frame too long (%u bytes)", static_cast<unsigned>(total)));
             }
         }
     }
-    WriteLog(ctx, "CodeMess",
+    WriteLog(log, "CodeMess",
              Fmt("STadr:%03u typ:%03u", stationAddress, static_cast<unsigned>(request.Kind) & 0xFFu));
     return result;
 }

@@ -4,8 +4,7 @@
 
 #include "base/texts.h"
 #include "diag/log.h"
-#include "host/commands.h"
-#include "host/instance.h"
+#include "worker/line_commands.h"
 #include "host/records.h"
 #include "line/line.h"
 #include "line/modem.h"
@@ -26,8 +25,8 @@ void ShowModemText(DriverRecord& rec, std::string_view text) {
 void LogAndShowReply(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     const std::string_view reply = ctx.Modem.ReplyText.view();
-    WriteLog(ctx, "rec", reply);
-    WriteLog(ctx, "rec", BytesToHex(reply));
+    WriteLog(ctx.Log, "rec", reply);
+    WriteLog(ctx.Log, "rec", BytesToHex(reply));
     ShowModemText(rec, reply);
 }
 
@@ -55,68 +54,68 @@ void MarkConnectedStations(DriverRecord& rec) {
     }
 }
 
-// ModemState 0 to 3 with a command queued.
+// One step of the first queued command: write it, await its reply, settle a failure.
 void CommandStep(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     ModemRecord& m = ctx.Modem;
     ModemCommand& command = m.CommandQueue.front();
     switch (m.ModemState) {
-        case 0:
+        case ModemState::TakeCommand:
             if (m.PendingText.empty()) {
                 Str255 text(command.Block.Command);
                 text += command.Number;
                 text += command.Suffix;
                 m.PendingText = text;
-                WriteLog(ctx, "trans", text.view());
-                WriteLog(ctx, "trans", BytesToHex(text.view()));
+                WriteLog(ctx.Log, "trans", text.view());
+                WriteLog(ctx.Log, "trans", BytesToHex(text.view()));
                 ShowModemText(rec, text.view());
             }
-            m.ModemState = 1;
+            m.ModemState = ModemState::Sending;
             break;
-        case 1:
+        case ModemState::Sending:
             if (!m.PendingText.empty()) {
-                SendPending(ctx);
+                SendPending(ctx.Modem, ctx.Line);
             } else if (TxCount(ctx.Line) == 0) {
                 m.ReplyText.clear();
                 command.Block.Elapsed = 0.0;
                 m.ModemMsTimers[2] = 0.0;
-                WriteLog(ctx, "timeout", FormatReal(5, 1, command.Block.Limit));
-                m.ModemState = 2;
+                WriteLog(ctx.Log, "timeout", FormatReal(5, 1, command.Block.Limit));
+                m.ModemState = ModemState::AwaitingReply;
             }
             break;
-        case 2:
+        case ModemState::AwaitingReply:
             if (command.Block.Elapsed > command.Block.Limit) {
                 std::string detail = "timeout! Modem rec. buffer = \"";
                 detail += m.ReplyText.view();
                 detail += '"';
-                WriteLog(ctx, "rec", detail);
+                WriteLog(ctx.Log, "rec", detail);
                 ShowEvent(rec, text::kModemReplyTimeout);
-                m.ModemState = 3;
-            } else if (CollectReply(ctx, ctx.PREFIX.view())) {
+                m.ModemState = ModemState::Failed;
+            } else if (CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) {
                 LogAndShowReply(rec);
                 if (ContainsText(m.ReplyText.view(), command.Block.ExpectedReply.view(), false)) {
                     ModemCommandSucceeded(rec, command.Kind);
                     DropModemCommand(m);
-                    WriteLog(ctx, "rec", "oukej");
+                    WriteLog(ctx.Log, "rec", "oukej");
                     m.ReplyText.clear();
-                    m.ModemState = 0;
+                    m.ModemState = ModemState::TakeCommand;
                 } else {
-                    WriteLog(ctx, "rec", "error");
+                    WriteLog(ctx.Log, "rec", "error");
                     ShowEvent(rec, text::kModemUnexpectedReply);
-                    m.ModemState = 3;
+                    m.ModemState = ModemState::Failed;
                 }
             }
             break;
-        case 3:
+        case ModemState::Failed:
             ctx.ReopenPortRequested = true;
             ModemCommandFailed(rec, command.Kind);
             m.LineConnected = false;
-            WriteLog(ctx, "ctrl", "error");
+            WriteLog(ctx.Log, "ctrl", "error");
             DropModemCommand(m);
-            m.ModemState = 0;
+            m.ModemState = ModemState::TakeCommand;
             break;
         default:  // no such state: start the command over
-            m.ModemState = 0;
+            m.ModemState = ModemState::TakeCommand;
             break;
     }
 }
@@ -125,7 +124,7 @@ void CommandStep(DriverRecord& rec) {
 void Listen(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     ModemRecord& m = ctx.Modem;
-    if (!CollectReply(ctx, ctx.PREFIX.view())) return;
+    if (!CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) return;
     if (m.ReplyText == m.RingText) {
         ShowEvent(rec, text::kModemRinging);
         m.ReplyText.clear();
@@ -171,8 +170,8 @@ void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
             m.LineConnected = true;
             m.ConnectedTime = 0.0;
             ++m.ConnectionCount;
-            ctx.MsTimers[8] = 0.0;
-            ctx.HoldPolling = true;
+            ctx.Timers.Hold = 0.0;
+            ctx.Scheduler.HoldPolling = true;
             ShowEvent(rec, text::kModemAnswered);
             break;
         default: break;
@@ -191,7 +190,7 @@ void ModemCommandFailed(DriverRecord& rec, std::uint8_t kind) {
             ctx.AnsweredCall = false;
             ShowEvent(rec, text::kModemConnectError);
             const int asked = ConnectionCleanup(ctx);
-            WriteLog(ctx, "connect error, station idx", FormatReal(3, 0, asked));
+            WriteLog(ctx.Log, "connect error, station idx", FormatReal(3, 0, asked));
             if (asked > 0 && asked <= kMaxStations) {
                 if (StationRecord* s = ctx.Stations[static_cast<std::size_t>(asked)].get()) {
                     s->DialRequested = false;

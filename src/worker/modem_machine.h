@@ -2,7 +2,7 @@
 // line connected, steps the scheduler; with neither it listens for rings and answers a call.
 // The caller holds the instance's lock.
 //
-// ModemState: 0 take the first command, 1 write its text, 2 await the reply, 3 it failed.
+// ModemState (line/modem.h): take the first command, write its text, await the reply, failed.
 // A port set-up that the machine needs (after a failure or a hang-up) is left to the worker,
 // which runs it after it has released the lock (DriverContext::ReopenPortRequested).
 #pragma once

@@ -8,14 +8,13 @@
 
 #include "base/format.h"
 #include "base/texts.h"
-#include "config/serial_setup.h"
 #include "diag/status_window.h"
 #include "history/history.h"
-#include "host/instance.h"
 #include "host/records.h"
 #include "line/line.h"
 #include "line/modem.h"
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
+#include "worker/line_commands.h"
 #include "worker/modem_machine.h"
 
 namespace zk {
@@ -39,31 +38,31 @@ std::string GroupedNumber(long long n) {
 // text it leaves.
 void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
     DriverContext& ctx = *rec.Context;
-    if (ctx.HdbReadState != 2) return;
+    if (ctx.History.HdbReadState != HdbReadState::Reading) return;
     AddToMemo(rec);  // nothing of an earlier step may be overwritten
-    HistoryTick(ctx, elapsedSeconds);
+    HistoryTick(HistoryOf(ctx), elapsedSeconds);
     AddToMemo(rec);
 }
 
 // What a pass can move on. When a pass changed any of it, the next step may be due at once:
 // the framing's next stage, the choice after a pause, the modem's next command.
 struct PassMark {
-    std::uint8_t txState = 0;
+    TxState txState = TxState::Choose;
     bool outstanding = false;
     std::size_t prefixWindow = 0, rxFrame = 0, received = 0;
     double accepted = 0.0;
-    std::uint8_t modemState = 0;
+    ModemState modemState = ModemState::TakeCommand;
     std::size_t commands = 0, replyText = 0, pendingText = 0;
 };
 
 PassMark Mark(const DriverContext& ctx) {
     PassMark m;
-    m.txState = ctx.TxState.load();
-    m.outstanding = ctx.Outstanding;
-    m.prefixWindow = ctx.PrefixWindow.size();
-    m.rxFrame = ctx.RxFrame.size();
+    m.txState = ctx.Scheduler.TxState.load();
+    m.outstanding = ctx.Scheduler.Outstanding;
+    m.prefixWindow = ctx.Framing.PrefixWindow.size();
+    m.rxFrame = ctx.Framing.RxFrame.size();
     m.received = ctx.ReceiveQueue.Entries.size();
-    m.accepted = ctx.AcceptedCount.load();
+    m.accepted = ctx.Framing.AcceptedCount.load();
     m.modemState = ctx.Modem.ModemState;
     m.commands = ctx.Modem.CommandQueue.size();
     m.replyText = ctx.Modem.ReplyText.size();
@@ -72,9 +71,11 @@ PassMark Mark(const DriverContext& ctx) {
 }
 
 bool MovedOn(const PassMark& a, const PassMark& b) {
-    // Choosing nothing (0 -> 2) and finding nothing outstanding (2 -> 0) is the idle round of
-    // a connected line: it waits like any idle pass.
-    const bool idleRound = !b.outstanding && ((a.txState == 0 && b.txState == 2) || (a.txState == 2 && b.txState == 0));
+    // Choosing nothing (Choose -> Receiving) and finding nothing outstanding (Receiving ->
+    // Choose) is the idle round of a connected line: it waits like any idle pass.
+    const bool idleRound =
+        !b.outstanding && ((a.txState == TxState::Choose && b.txState == TxState::Receiving) ||
+                           (a.txState == TxState::Receiving && b.txState == TxState::Choose));
     if (a.txState != b.txState && !idleRound) return true;
     return a.prefixWindow != b.prefixWindow || a.rxFrame != b.rxFrame || b.received != 0 ||
            a.accepted != b.accepted || a.modemState != b.modemState || a.commands != b.commands ||
@@ -101,21 +102,21 @@ std::int64_t StepsPast(double limit, double value, double scale) {
 // waits for falls due sooner (the pause after an answer, the answer time, the modem's
 // pauses and reply time).
 int PauseAfterPass(const DriverContext& ctx) {
-    std::int64_t pause = ctx.IDLE_TIME;
+    std::int64_t pause = ctx.Global.IDLE_TIME;
     auto due = [&](std::int64_t hundredths) { pause = std::min(pause, UntilHundredths(ctx, hundredths)); };
     if (ctx.Modem.LineConnected.load() && ctx.Modem.CommandQueue.empty()) {
-        switch (ctx.TxState.load()) {
-            case 3: due(StepsPast(ctx.SILENCE_WAIT, ctx.MsTimers[1], 0.1)); break;
-            case 1:
-            case 2:
-                if (ctx.Outstanding) due(StepsPast(ctx.ANSWER_TIME, ctx.SinceTransmit.load(), 100.0));
+        switch (ctx.Scheduler.TxState.load()) {
+            case TxState::Pause: due(StepsPast(ctx.Global.SILENCE_WAIT, ctx.Timers.Silence, 0.1)); break;
+            case TxState::Sending:
+            case TxState::Receiving:
+                if (ctx.Scheduler.Outstanding) due(StepsPast(ctx.Global.ANSWER_TIME, ctx.SinceTransmit.load(), 100.0));
                 break;
             default: break;
         }
     }
     const ModemRecord& m = ctx.Modem;
     if (m.Pausing) due(StepsPast(999.0, m.ModemMsTimers[1], 0.1));  // ends at 1000 ms
-    if (!m.CommandQueue.empty() && m.ModemState == 2) {
+    if (!m.CommandQueue.empty() && m.ModemState == ModemState::AwaitingReply) {
         const CommandBlock& block = m.CommandQueue.front().Block;
         due(StepsPast(block.Limit, block.Elapsed, 100.0));
     }
@@ -123,6 +124,20 @@ int PauseAfterPass(const DriverContext& ctx) {
 }
 
 }  // namespace
+
+void AddToMemo(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    if (ctx.PendingEventText.empty()) return;
+    AddEventLine(rec.Window.get(), ctx.PendingEventText);
+    WriteLog(ctx.Log, "AddToMemo", ctx.PendingEventText);
+    ctx.PendingEventText.clear();
+}
+
+void Show(DriverRecord& rec, std::string_view text) {
+    rec.Context->PendingEventText.assign(text);
+    AddToMemo(rec);
+}
+
 
 void ShowEvent(DriverRecord& rec, std::string_view text) {
     AddToMemo(rec);
@@ -133,15 +148,15 @@ void RefreshStatusLabels(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     StatusWindow* w = rec.Window.get();
     if (!w) return;
-    const double passes = ctx.PassCount.load();
-    const double average = passes > 0.0 ? ctx.IntervalSum.load() / passes : 0.0;
-    w->Labels[LabelIdle] = Fmt(std::string(text::kFmtLabelIdle).c_str(), ctx.PassInterval.load(),
-                               ctx.MaxPassInterval.load(), average);
+    const double passes = ctx.Timing.PassCount.load();
+    const double average = passes > 0.0 ? ctx.Timing.IntervalSum.load() / passes : 0.0;
+    w->Labels[LabelIdle] = Fmt(std::string(text::kFmtLabelIdle).c_str(), ctx.Timing.PassInterval.load(),
+                               ctx.Timing.MaxPassInterval.load(), average);
     w->Labels[LabelTransmit] = Fmt(std::string(text::kFmtLabelTransmit).c_str(),
                                    static_cast<double>(CountRequests(ctx.ReadQueue)),
                                    static_cast<double>(CountRequests(ctx.WriteQueue)));
     w->Labels[LabelPacket] = Fmt(std::string(text::kFmtLabelPacket).c_str(), ctx.SentCount.load(),
-                                 ctx.ReceivedCount.load(), ctx.ErrorTotal.load());
+                                 ctx.Framing.ReceivedCount.load(), ctx.ErrorTotal.load());
     const long long kilobytes = std::llround(static_cast<double>(HeapBytesInUse()) / 1024.0);
     w->Labels[LabelMem] =
         std::string(text::kFmtLabelMemPrefix) + GroupedNumber(kilobytes) + std::string(text::kFmtLabelMemSuffix);
@@ -150,35 +165,36 @@ void RefreshStatusLabels(DriverRecord& rec) {
 
 void TimerTick(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
-    // 1-2. Elapsed hundredths since the last tick; none across midnight, where the pass
+    // Elapsed hundredths since the last tick; none across midnight, where the pass
     // average restarts.
     ctx.PendingEventText.clear();
     const std::int32_t now = CentisecondsOfDay(ctx);
     std::int32_t elapsed = 0;
     if (ctx.LastTick > now) {
-        ctx.IntervalSum = 0.0;
-        ctx.PassCount = 0.0;
+        ctx.Timing.IntervalSum = 0.0;
+        ctx.Timing.PassCount = 0.0;
     } else {
         elapsed = now - ctx.LastTick;
     }
     const double seconds = elapsed / 100.0;
 
-    // 3-5. Communication timers, the millisecond timers and the status refresh.
+    // Communication timers, the millisecond timers and the status refresh.
     ctx.SinceTransmit = ctx.SinceTransmit.load() + seconds;
     ctx.SinceAnswer = ctx.SinceAnswer.load() + seconds;
-    for (std::size_t i = 1; i <= 12; ++i) ctx.MsTimers[i] += elapsed * 10.0;
-    if (ctx.MsTimers[10] >= 1000.0) {
-        ctx.MsTimers[10] = 0.0;
+    for (double* timer : {&ctx.Timers.Silence, &ctx.Timers.Answer, &ctx.Timers.Hold, &ctx.Timers.Refresh})
+        *timer += elapsed * 10.0;
+    if (ctx.Timers.Refresh >= 1000.0) {
+        ctx.Timers.Refresh = 0.0;
         RefreshStatusLabels(rec);
     }
 
-    // 6. A history read-out in progress.
+    // A history read-out in progress.
     SuperviseHistoryReadOut(rec, seconds);
 
-    // 7. The hold after an answered call ends after 10 s.
-    if (ctx.HoldPolling.load() && ctx.MsTimers[8] >= 10000.0) ctx.HoldPolling = false;
+    // The hold after an answered call ends after 10 s.
+    if (ctx.Scheduler.HoldPolling.load() && ctx.Timers.Hold >= 10000.0) ctx.Scheduler.HoldPolling = false;
 
-    // 8. Station time and sleep.
+    // Station time and sleep.
     for (int n = 1; n <= ctx.StationCount; ++n) {
         StationRecord* s = DefinedStation(ctx, n);
         if (!s) continue;
@@ -195,18 +211,18 @@ void TimerTick(DriverRecord& rec) {
         }
     }
 
-    // 9. The full sleep of all stations.
-    if (ctx.FullSleepLeft.load() > 0.0) {
-        const double left = ctx.FullSleepLeft.load() - seconds;
+    // The full sleep of all stations.
+    if (ctx.Scheduler.FullSleepLeft.load() > 0.0) {
+        const double left = ctx.Scheduler.FullSleepLeft.load() - seconds;
         if (left <= 0.0) {
-            ctx.FullSleepLeft = 0.0;
+            ctx.Scheduler.FullSleepLeft = 0.0;
             ShowEvent(rec, text::kFullSleepEnd);
         } else {
-            ctx.FullSleepLeft = left;
+            ctx.Scheduler.FullSleepLeft = left;
         }
     }
 
-    // 10.
+    // The next tick counts from now.
     ctx.LastTick = now;
 }
 
@@ -215,20 +231,20 @@ void RunPassSteps(DriverRecord& rec) {
 
     // Pass timing.
     const double now = DateTimeValue(ctx.Clock.now());
-    const double interval = (now - ctx.LastPassTime) * 86400000.0;
-    ctx.PassInterval = interval;
-    if (interval > ctx.MaxPassInterval.load()) ctx.MaxPassInterval = interval;
-    ctx.LastPassTime = now;
-    ctx.IntervalSum = ctx.IntervalSum.load() + interval;
-    ctx.PassCount = ctx.PassCount.load() + 1.0;
+    const double interval = (now - ctx.Timing.LastPassTime) * 86400000.0;
+    ctx.Timing.PassInterval = interval;
+    if (interval > ctx.Timing.MaxPassInterval.load()) ctx.Timing.MaxPassInterval = interval;
+    ctx.Timing.LastPassTime = now;
+    ctx.Timing.IntervalSum = ctx.Timing.IntervalSum.load() + interval;
+    ctx.Timing.PassCount = ctx.Timing.PassCount.load() + 1.0;
 
-    ctx.WorkerBusy = true;
+    ctx.Timing.WorkerBusy = true;
     TimerTick(rec);
     AddToMemo(rec);
 
     // The line: the modem's timers, its initialisation after Init, one step of the machine.
     if (ctx.Line.Active) {
-        ModemTick(ctx);
+        ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
         if (ctx.Modem.ModemInitRequest.exchange(false)) {
             ShowEvent(rec, text::kModemInitStart);
             QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
@@ -236,7 +252,7 @@ void RunPassSteps(DriverRecord& rec) {
             // sent after the dial, the initialisation would go out on the connected line, fail
             // and end the connection. A command already under way keeps its place.
             ModemRecord& m = ctx.Modem;
-            if (m.CommandQueue.size() > 1 && m.ModemState == 0 && m.PendingText.empty())
+            if (m.CommandQueue.size() > 1 && m.ModemState == ModemState::TakeCommand && m.PendingText.empty())
                 std::rotate(m.CommandQueue.begin(), m.CommandQueue.end() - 1, m.CommandQueue.end());
         }
         ModemStep(rec);
@@ -245,7 +261,7 @@ void RunPassSteps(DriverRecord& rec) {
     // One decoding step.
     ExtractDATA(ctx);
     AddToMemo(rec);
-    ctx.WorkerBusy = false;
+    ctx.Timing.WorkerBusy = false;
 }
 
 int WorkerPass(DriverRecord& rec) {
@@ -258,14 +274,14 @@ int WorkerPass(DriverRecord& rec) {
     int pause = 0;
     {
         std::lock_guard lock(ctx->Lock);
-        if (ctx->WorkerBusy || ctx->StopRequest.load()) return 0;
+        if (ctx->Timing.WorkerBusy || ctx->StopRequest.load()) return 0;
         const PassMark before = Mark(*ctx);
         RunPassSteps(rec);
         reopen = std::exchange(ctx->ReopenPortRequested, false);
-        beep = std::exchange(ctx->BeepRequested, std::uint16_t{0});
+        beep = std::exchange(ctx->Scheduler.BeepRequested, std::uint16_t{0});
         // IDLE_TIME 0: no pause at all. Otherwise none when the pass moved something on, and
         // at most IDLE_TIME: bytes from the line and the host's requests end it early.
-        if (ctx->IDLE_TIME > 0 && !MovedOn(before, Mark(*ctx))) pause = PauseAfterPass(*ctx);
+        if (ctx->Global.IDLE_TIME > 0 && !MovedOn(before, Mark(*ctx))) pause = PauseAfterPass(*ctx);
     }
     FlushLine(ctx->Line);
     if (beep) Beep(beep, 1);

@@ -8,9 +8,28 @@
 // modem machine asked for.
 #pragma once
 
+#include <atomic>
 #include <string_view>
 
 namespace zk {
+
+// The millisecond timers that every timer tick advances.
+struct PassTimers {
+    double Silence = 0.0;  // since the last answer: the pause before the next request (SILENCE_WAIT)
+    double Answer = 0.0;   // since the last answer of any station
+    double Hold = 0.0;     // since an answered call: polling is held for 10 s
+    double Refresh = 0.0;  // the status lines are refreshed every second
+};
+
+// The worker's pass statistics (milliseconds; LastPassTime is a date-time value).
+struct PassTiming {
+    std::atomic<double> IntervalSum{0.0};
+    std::atomic<double> PassCount{0.0};
+    double LastPassTime = 0.0;
+    std::atomic<double> PassInterval{0.0};
+    std::atomic<double> MaxPassInterval{0.0};
+    bool WorkerBusy = false;
+};
 
 struct DriverRecord;
 
@@ -18,7 +37,7 @@ struct DriverRecord;
 // when the pass was skipped).
 int WorkerPass(DriverRecord& rec);
 
-// The locked part of a pass (steps 2 to 9). The caller holds the instance's lock and has
+// The locked part of a pass (timing to decoding). The caller holds the instance's lock and has
 // pumped the line.
 void RunPassSteps(DriverRecord& rec);
 
@@ -28,6 +47,12 @@ void TimerTick(DriverRecord& rec);
 // Writes the four refreshed status lines (pass time, queued requests, message counters, heap).
 // The caller holds the instance's lock.
 void RefreshStatusLabels(DriverRecord& rec);
+
+// The worker's and the host's way to show a text: the event list and the log tag "AddToMemo".
+// AddToMemo shows PendingEventText, if any; Show shows `text` in its place. The caller holds
+// the instance's lock.
+void AddToMemo(DriverRecord& rec);
+void Show(DriverRecord& rec, std::string_view text);
 
 // Shows a text in the event list and logs it under "AddToMemo". A text that another step left
 // in PendingEventText is shown first, so none is lost. The caller holds the instance's lock.

@@ -5,13 +5,11 @@
 #include "base/format.h"
 #include "base/texts.h"
 #include "diag/log.h"
-#include "host/instance.h"
 #include "host/records.h"
 #include "line/line.h"
-#include "protocol/encoder.h"
 #include "protocol/encodings.h"
-#include "protocol/framing.h"
 #include "worker/pass.h"
+#include "worker/steps.h"
 
 namespace zk {
 
@@ -73,7 +71,7 @@ std::size_t RingLength(DriverContext& ctx) {
 }
 
 bool SamePosition(const DriverContext& ctx, std::uint16_t station, std::uint16_t block, std::uint16_t item) {
-    return ctx.RingStation == station && ctx.RingBlock == block && ctx.RingItem == item;
+    return ctx.Scheduler.RingStation == station && ctx.Scheduler.RingBlock == block && ctx.Scheduler.RingItem == item;
 }
 
 // A queued request the encoder refuses (an entry outside 1..100, a kind the station has no
@@ -91,38 +89,38 @@ void DropRefusedRequest(DriverRecord& rec, RequestQueue& queue, RequestNode* nod
     line += std::to_string(kind);
     line += ")";
     ShowEvent(rec, line);
-    WriteLog(ctx, "prstynek", Fmt("request refused by the encoder, dropped: station %d kind %d", station,
+    WriteLog(ctx.Log, "prstynek", Fmt("request refused by the encoder, dropped: station %d kind %d", station,
                                   static_cast<int>(kind)));
     if (s) ++s->ErrorReportCount;
     RemoveRequest(queue, node);
 }
 
-// State 0: choose the next request, encode it and send it.
+// Choose: the next request, encode it and send it.
 void Choose(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     Str255 message;
 
-    if (!ctx.HoldPolling.load()) {
-        ctx.WriteChosen = false;
-        ctx.ReadChosen = false;
+    if (!ctx.Scheduler.HoldPolling.load()) {
+        ctx.Scheduler.WriteChosen = false;
+        ctx.Scheduler.ReadChosen = false;
 
         // The host's writes first.
         if (RequestNode* node = FirstAwake(ctx, ctx.WriteQueue)) {
-            if (node->Kind == kKindChannelWrite)
+            if (node->Kind == ReqChannelWrite)
                 ShowEvent(rec, NameLine(ctx, node->Station, text::kQqWrite, 93,
                                         BytesToHex(node->Data.view()) + ")"));
-            message = CodeMess(ctx, *node);
+            message = EncodeRequest(ctx, *node);
             if (message.empty()) {
                 DropRefusedRequest(rec, ctx.WriteQueue, node);
             } else {
                 CountRequest(ctx, node->Station);
-                ctx.WriteChosen = true;
-                WriteLog(ctx, "prstynek", "station NOT sleep -> lets go / priority");
+                ctx.Scheduler.WriteChosen = true;
+                WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go / priority");
             }
         }
 
         // Then the host's reads, compacted.
-        if (!ctx.WriteChosen && ctx.ReadQueue.Head) {
+        if (!ctx.Scheduler.WriteChosen && ctx.ReadQueue.Head) {
             const std::size_t before = CountRequests(ctx.ReadQueue);
             if (before > 1) {
                 CompactReadQueue(ctx);
@@ -137,27 +135,27 @@ void Choose(DriverRecord& rec) {
                 }
             }
             if (RequestNode* node = FirstAwake(ctx, ctx.ReadQueue)) {
-                if (node->Kind == kKindChannelRead)
+                if (node->Kind == ReqChannelRead)
                     ShowEvent(rec, NameLine(ctx, node->Station, text::kQqRead, 93,
                                             FormatReal(1, 0, static_cast<double>(node->Data.size() / 3)) + "x)"));
-                message = CodeMess(ctx, *node);
+                message = EncodeRequest(ctx, *node);
                 if (message.empty()) {
                     DropRefusedRequest(rec, ctx.ReadQueue, node);
                 } else {
                     CountRequest(ctx, node->Station);
-                    ctx.ReadChosen = true;
-                    WriteLog(ctx, "prstynek", "station NOT sleep -> lets go");
+                    ctx.Scheduler.ReadChosen = true;
+                    WriteLog(ctx.Log, "prstynek", "station NOT sleep -> lets go");
                 }
             }
         }
 
         // Then the ring, past the sleeping stations.
-        if (!ctx.WriteChosen && !ctx.ReadChosen && ctx.PrstynekRun) {
-            WriteLog(ctx, "prstynek", "NOT trans-queue -> lets read data");
-            const std::uint16_t station = ctx.RingStation, block = ctx.RingBlock, item = ctx.RingItem;
+        if (!ctx.Scheduler.WriteChosen && !ctx.Scheduler.ReadChosen && ctx.Global.PrstynekRun) {
+            WriteLog(ctx.Log, "prstynek", "NOT trans-queue -> lets read data");
+            const std::uint16_t station = ctx.Scheduler.RingStation, block = ctx.Scheduler.RingBlock, item = ctx.Scheduler.RingItem;
             const std::size_t limit = RingLength(ctx);
             bool fullCircle = false;
-            for (std::size_t steps = 0; Sleeps(ctx, ctx.RingStation);) {
+            for (std::size_t steps = 0; Sleeps(ctx, ctx.Scheduler.RingStation);) {
                 AdvanceRing(ctx);
                 if (SamePosition(ctx, station, block, item) || ++steps > limit) {
                     fullCircle = true;
@@ -165,107 +163,107 @@ void Choose(DriverRecord& rec) {
                 }
             }
             if (fullCircle) {
-                if (ctx.FullSleepLeft.load() == 0.0) ctx.FullSleepLeft = ctx.SLEEP_TIME;
-                WriteLog(ctx, "prstynek", "all stations sleep -> do nothing");
+                if (ctx.Scheduler.FullSleepLeft.load() == 0.0) ctx.Scheduler.FullSleepLeft = ctx.Global.SLEEP_TIME;
+                WriteLog(ctx.Log, "prstynek", "all stations sleep -> do nothing");
             } else {
                 RequestNode ring;
-                ring.Station = static_cast<std::uint8_t>(ctx.RingStation);
-                ring.Kind = RingKind(ctx.RingBlock);
-                ring.Word = ctx.RingItem;
-                message = CodeMess(ctx, ring);
-                CountRequest(ctx, ctx.RingStation);
+                ring.Station = static_cast<std::uint8_t>(ctx.Scheduler.RingStation);
+                ring.Kind = RingKind(ctx.Scheduler.RingBlock);
+                ring.Word = ctx.Scheduler.RingItem;
+                message = EncodeRequest(ctx, ring);
+                CountRequest(ctx, ctx.Scheduler.RingStation);
             }
         }
     }
 
     if (!message.empty()) {
-        WriteLog(ctx, "prstynek", "transmit now");
-        ctx.TxMessage = message;
-        ctx.LastTxMessage = message;
-        SendText(ctx.Line, ctx.TxState, message.view(), 1);
+        WriteLog(ctx.Log, "prstynek", "transmit now");
+        ctx.Scheduler.TxMessage = message;
+        ctx.Framing.LastTxMessage = message;
+        SendText(ctx.Line, ctx.Scheduler.TxState, message.view(), TxState::Sending);
         ctx.SentCount = ctx.SentCount.load() + 1.0;
-        HexDumpLog(ctx, "Transmit Message", message.view());
-        ctx.Outstanding = true;
+        HexDumpLog(ctx.Log, "Transmit Message", message.view());
+        ctx.Scheduler.Outstanding = true;
         ctx.SinceTransmit = 0.0;
-        const RequestNode* node = ctx.WriteChosen && ctx.WriteQueue.Head  ? ctx.WriteQueue.Head
-                                  : ctx.ReadChosen && ctx.ReadQueue.Head ? ctx.ReadQueue.Head
+        const RequestNode* node = ctx.Scheduler.WriteChosen && ctx.WriteQueue.Head  ? ctx.WriteQueue.Head
+                                  : ctx.Scheduler.ReadChosen && ctx.ReadQueue.Head ? ctx.ReadQueue.Head
                                                                           : nullptr;
         if (node) {
-            ctx.OutStation = node->Station;
-            ctx.OutKind = static_cast<std::uint8_t>(node->Kind & 0xFF);
+            ctx.Scheduler.OutStation = node->Station;
+            ctx.Scheduler.OutKind = static_cast<std::uint8_t>(node->Kind & 0xFF);
             if (StationRecord* s = StationAt(ctx, node->Station)) s->AwaitingAnswer = true;
-        } else if (!ctx.WriteChosen && !ctx.ReadChosen) {
-            ctx.OutStation = static_cast<std::uint8_t>(ctx.RingStation);
-            ctx.OutKind = static_cast<std::uint8_t>(ctx.RingBlock);
+        } else if (!ctx.Scheduler.WriteChosen && !ctx.Scheduler.ReadChosen) {
+            ctx.Scheduler.OutStation = static_cast<std::uint8_t>(ctx.Scheduler.RingStation);
+            ctx.Scheduler.OutKind = static_cast<std::uint8_t>(ctx.Scheduler.RingBlock);
         } else {
-            ctx.OutStation = 0;
-            ctx.OutKind = 0;
+            ctx.Scheduler.OutStation = 0;
+            ctx.Scheduler.OutKind = 0;
         }
     } else {
-        ctx.TxState = 2;
-        ctx.Outstanding = false;
+        ctx.Scheduler.TxState = TxState::Receiving;
+        ctx.Scheduler.Outstanding = false;
     }
 
-    if (!ctx.WriteChosen && !ctx.ReadChosen) AdvanceRing(ctx);
+    if (!ctx.Scheduler.WriteChosen && !ctx.Scheduler.ReadChosen) AdvanceRing(ctx);
 }
 
-// State 1: wait until the request has left the port.
+// Sending: wait until the request has left the port.
 void Sending(DriverContext& ctx) {
-    if (TransmitDone(ctx.Line, ctx.TxState.load())) {
-        if (ctx.BEEP.load()) ctx.BeepRequested = 1000;
-        ctx.TxState = 2;
-        WriteLog(ctx, "TRANSMIT", "END");
-        ctx.PrefixWindow.clear();
-        ctx.RxFrame.clear();
+    if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) {
+        if (ctx.Global.BEEP.load()) ctx.Scheduler.BeepRequested = 1000;
+        ctx.Scheduler.TxState = TxState::Receiving;
+        WriteLog(ctx.Log, "TRANSMIT", "END");
+        ctx.Framing.PrefixWindow.clear();
+        ctx.Framing.RxFrame.clear();
         // The port's read needs no cancelling here: the worker reads only what the pump took.
     }
-    if (ctx.SinceTransmit.load() > ctx.ANSWER_TIME) ctx.TxState = 255;
+    if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME) ctx.Scheduler.TxState = TxState::TimedOut;
 }
 
-// State 2: feed the receive framing; an answer or the answer time settles the request.
+// Receiving: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
     // A report of another station asked for its acknowledgement while this request waited: the
     // pause and the acknowledgement go first, and the request, still first in its queue, is
     // sent again after them.
-    if (ctx.AckPending && ctx.Outstanding) {
-        ctx.Outstanding = false;
-        if (StationRecord* s = StationAt(ctx, ctx.OutStation.load())) s->AwaitingAnswer = false;
-        ctx.TxState = 3;
-        ctx.MsTimers[1] = 0.0;
+    if (ctx.Scheduler.AckPending && ctx.Scheduler.Outstanding) {
+        ctx.Scheduler.Outstanding = false;
+        if (StationRecord* s = StationAt(ctx, ctx.Scheduler.OutStation.load())) s->AwaitingAnswer = false;
+        ctx.Scheduler.TxState = TxState::Pause;
+        ctx.Timers.Silence = 0.0;
         return;
     }
     bool foreign = false;
-    const bool stored = ReceiveDATA(ctx, &foreign);
+    const bool stored = ReceiveFrame(ctx, &foreign);
     if (stored && foreign) {
         // Not the answer: the request goes on waiting for its own, within its answer time.
     } else if (stored) {
-        if (ctx.BEEP.load()) ctx.BeepRequested = 2000;
-        const bool sent = ctx.Outstanding;
+        if (ctx.Global.BEEP.load()) ctx.Scheduler.BeepRequested = 2000;
+        const bool sent = ctx.Scheduler.Outstanding;
         ctx.SinceAnswer = 0.0;
-        ctx.Outstanding = false;
-        ctx.TxState = 3;
-        ctx.MsTimers[1] = 0.0;
+        ctx.Scheduler.Outstanding = false;
+        ctx.Scheduler.TxState = TxState::Pause;
+        ctx.Timers.Silence = 0.0;
         // A frame that arrives while nothing was sent (the hold after an answered call)
         // answers no queued request.
         if (sent) SettleRequest(ctx, Outcome::Answered);
-    } else if (ctx.SinceTransmit.load() > ctx.ANSWER_TIME && ctx.Outstanding) {
-        ctx.TxState = 255;
+    } else if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME && ctx.Scheduler.Outstanding) {
+        ctx.Scheduler.TxState = TxState::TimedOut;
         ctx.ErrorTotal = ctx.ErrorTotal.load() + 1.0;
         SettleRequest(ctx, Outcome::TimedOut);
-    } else if (!ctx.Outstanding) {
-        ctx.TxState = 0;
+    } else if (!ctx.Scheduler.Outstanding) {
+        ctx.Scheduler.TxState = TxState::Choose;
     }
 }
 
-// State 3: the pause after an answer, then a pending acknowledgement.
+// Pause: the pause after an answer, then a pending acknowledgement.
 void Pause(DriverContext& ctx) {
-    if (ctx.MsTimers[1] > ctx.SILENCE_WAIT) {
-        if (ctx.AckPending) {
-            SendText(ctx.Line, ctx.TxState, ctx.AckText.view(), 5);
-            ctx.AckPending = false;
-            ctx.AckText.clear();
+    if (ctx.Timers.Silence > ctx.Global.SILENCE_WAIT) {
+        if (ctx.Scheduler.AckPending) {
+            SendText(ctx.Line, ctx.Scheduler.TxState, ctx.Scheduler.AckText.view(), TxState::AckSent);
+            ctx.Scheduler.AckPending = false;
+            ctx.Scheduler.AckText.clear();
         } else {
-            ctx.TxState = 0;
+            ctx.Scheduler.TxState = TxState::Choose;
         }
     }
 }
@@ -273,47 +271,48 @@ void Pause(DriverContext& ctx) {
 }  // namespace
 
 std::int32_t RingKind(std::uint16_t block) {
-    static constexpr std::int32_t kKinds[] = {0, 0, 1, 2, 3, 6};
+    static constexpr std::int32_t kKinds[] = {ReqBinaryInputs, ReqBinaryInputs, ReqAnalogArea,
+                                              ReqCounters,     ReqCountersReset, ReqMemoryRead};
     return block < 6 ? kKinds[block] : 0;
 }
 
 void AdvanceRing(DriverContext& ctx) {
-    if (RingKind(ctx.RingBlock) == 6) {
-        ++ctx.RingItem;
-        const StationRecord* s = StationAt(ctx, ctx.RingStation);
-        if (s && ctx.RingItem <= s->NumMemoryIn && !s->WholeBlockRead) return;  // the next entry
-        ctx.RingItem = 1;
+    if (RingKind(ctx.Scheduler.RingBlock) == 6) {
+        ++ctx.Scheduler.RingItem;
+        const StationRecord* s = StationAt(ctx, ctx.Scheduler.RingStation);
+        if (s && ctx.Scheduler.RingItem <= s->NumMemoryIn && !s->WholeBlockRead) return;  // the next entry
+        ctx.Scheduler.RingItem = 1;
     }
-    ++ctx.RingBlock;
-    if (ctx.RingBlock > 5) {
-        ctx.RingBlock = 1;
-        ++ctx.RingStation;
-        if (ctx.RingStation > ctx.StationCount || ctx.RingStation > kMaxStations) ctx.RingStation = 1;
+    ++ctx.Scheduler.RingBlock;
+    if (ctx.Scheduler.RingBlock > 5) {
+        ctx.Scheduler.RingBlock = 1;
+        ++ctx.Scheduler.RingStation;
+        if (ctx.Scheduler.RingStation > ctx.StationCount || ctx.Scheduler.RingStation > kMaxStations) ctx.Scheduler.RingStation = 1;
     }
 }
 
 void CompactReadQueue(DriverContext& ctx) {
-    if (ctx.MergeLimit < 59 || ctx.MergeLimit > 61) ctx.MergeLimit = 60;
+    if (ctx.Scheduler.MergeLimit < 59 || ctx.Scheduler.MergeLimit > 61) ctx.Scheduler.MergeLimit = 60;
     static constexpr std::string_view kZeroItem("\0\0\0", 3);
     RequestQueue& q = ctx.ReadQueue;
     for (RequestNode* n = q.Head; n && n->Next; n = n->Next) {
-        if (n->Kind != kKindChannelRead) continue;
+        if (n->Kind != ReqChannelRead) continue;
         std::int32_t count = static_cast<std::int32_t>(n->Data.size() / 3);
-        while (count < ctx.MergeLimit && n->Next) {
+        while (count < ctx.Scheduler.MergeLimit && n->Next) {
             RequestNode* m = n->Next;
-            if (m->Station != n->Station || m->Kind != kKindChannelRead || m->Data.size() != 3) break;
+            if (m->Station != n->Station || m->Kind != ReqChannelRead || m->Data.size() != 3) break;
             if (n->Data.size() < 3 || n->Data.view().substr(0, 3) == kZeroItem || m->Data.view() == kZeroItem) break;
             MergeRequests(q, n, m);
             ++count;
         }
-        if (++ctx.MergeLimit > 61) ctx.MergeLimit = 59;
+        if (++ctx.Scheduler.MergeLimit > 61) ctx.Scheduler.MergeLimit = 59;
     }
 }
 
 void SettleRequest(DriverContext& ctx, Outcome outcome) {
     RequestQueue* q = nullptr;
-    if (ctx.WriteQueue.Head && ctx.WriteChosen) q = &ctx.WriteQueue;
-    else if (ctx.ReadQueue.Head && ctx.ReadChosen) q = &ctx.ReadQueue;
+    if (ctx.WriteQueue.Head && ctx.Scheduler.WriteChosen) q = &ctx.WriteQueue;
+    else if (ctx.ReadQueue.Head && ctx.Scheduler.ReadChosen) q = &ctx.ReadQueue;
     if (!q) return;  // a ring request
     RequestNode* node = q->Head;
     StationRecord* s = StationAt(ctx, node->Station);
@@ -323,7 +322,7 @@ void SettleRequest(DriverContext& ctx, Outcome outcome) {
     if (outcome == Outcome::Answered) {
         if (!hasNumber) {
             RemoveRequest(*q, node);
-        } else if (s->RetryCount < ctx.NUM_MORVEL_ERROR) {
+        } else if (s->RetryCount < ctx.Global.NUM_MORVEL_ERROR) {
             if (s->Unreachable) RotateQueue(*q);
             else RemoveRequest(*q, node);
         } else {
@@ -335,9 +334,9 @@ void SettleRequest(DriverContext& ctx, Outcome outcome) {
     }
 
     if (s && s->RetryCount < 255) ++s->RetryCount;
-    if (!hasNumber || s->RetryCount < ctx.NUM_MORVEL_ERROR) {
+    if (!hasNumber || s->RetryCount < ctx.Global.NUM_MORVEL_ERROR) {
         RotateQueue(*q);  // nothing happens to an only node: it is sent again
-    } else if (!ctx.STAY_IN_QUEUE_ON_TIMEOUT) {
+    } else if (!ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT) {
         s->Unreachable = true;
         s->RetryCount = 0;
         RemoveRequest(*q, node);
@@ -346,7 +345,7 @@ void SettleRequest(DriverContext& ctx, Outcome outcome) {
 
 void ReportTimeout(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
-    if (StationRecord* s = StationAt(ctx, ctx.OutStation.load())) {
+    if (StationRecord* s = StationAt(ctx, ctx.Scheduler.OutStation.load())) {
         Str255 line(s->Name.view());
         line += text::kTimeoutReport;
         line += DateTimeText(ctx.Clock.now());
@@ -354,30 +353,30 @@ void ReportTimeout(DriverRecord& rec) {
         ShowEvent(rec, line);
         if (s->ErrorCount < 0xFFFF) ++s->ErrorCount;
         ++s->TimeoutCount;
-        if (s->ErrorCount >= ctx.SLEEP_COUNT && s->SleepLeft == 0.0 && ctx.SLEEP_TIME != 0.0) {
-            s->SleepLeft = ctx.SLEEP_TIME;
+        if (s->ErrorCount >= ctx.Global.SLEEP_COUNT && s->SleepLeft == 0.0 && ctx.Global.SLEEP_TIME != 0.0) {
+            s->SleepLeft = ctx.Global.SLEEP_TIME;
             Str255 sleep(s->Name.view());
             sleep += text::kSleepStart;
             ShowEvent(rec, sleep);
         }
     }
     PurgeLine(ctx.Line);
-    ctx.TxState = 0;
+    ctx.Scheduler.TxState = TxState::Choose;
 }
 
 void ScheduleStep(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
-    if (ctx.FullSleepLeft.load() != 0.0) return;
-    switch (ctx.TxState.load()) {
-        case 0: Choose(rec); break;
-        case 1: Sending(ctx); break;
-        case 2: Receiving(ctx); break;
-        case 3: Pause(ctx); break;
-        case 5:
-            if (TransmitDone(ctx.Line, ctx.TxState.load())) ctx.TxState = 0;
+    if (ctx.Scheduler.FullSleepLeft.load() != 0.0) return;
+    switch (ctx.Scheduler.TxState.load()) {
+        case TxState::Choose: Choose(rec); break;
+        case TxState::Sending: Sending(ctx); break;
+        case TxState::Receiving: Receiving(ctx); break;
+        case TxState::Pause: Pause(ctx); break;
+        case TxState::AckSent:
+            if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) ctx.Scheduler.TxState = TxState::Choose;
             break;
-        case 255: ReportTimeout(rec); break;
-        default: ctx.TxState = 0; break;
+        case TxState::TimedOut: ReportTimeout(rec); break;
+        default: ctx.Scheduler.TxState = TxState::Choose; break;
     }
 }
 

@@ -2,13 +2,41 @@
 // connected. Writes go before reads, reads before the driver's own cyclic poll (the ring).
 // Every function here expects the caller to hold the instance's lock.
 //
-// TxState: 0 choose and send, 1 sending, 2 receiving, 3 pause after an answer, 5 an
-// acknowledgement was sent, 255 time-out; any other value returns to 0.
+// The transmit state (TxState, line/line.h) drives it: choose and send, sending, receiving,
+// the pause after an answer, an acknowledgement sent, a time-out; any other value returns to
+// choosing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "base/shortstr.h"
+#include "line/line.h"
+
 namespace zk {
+
+// The scheduler's state: the request in flight, the acknowledgement to send, the ring of the
+// driver's own poll and the transmit state (which the host reads as a channel).
+struct SchedulerState {
+    bool Outstanding = false;  // a request is waiting for its answer
+    bool AckPending = false;
+    Str255 AckText;
+    std::atomic<bool> HoldPolling{false};
+    std::int32_t MergeLimit = 60;
+    std::uint16_t RingStation = 1, RingBlock = 0, RingItem = 1;
+    std::uint8_t LineCode = 222;
+    std::atomic<zk::TxState> TxState{zk::TxState::Choose};
+    Str255 TxMessage;
+    // The outstanding request (the host reads them as channels 491 and 494).
+    std::atomic<std::uint8_t> OutKind{0};
+    std::atomic<std::uint8_t> OutStation{1};
+    bool WriteChosen = false;  // which queue the current request came from
+    bool ReadChosen = false;
+    std::atomic<double> FullSleepLeft{0.0};  // the all-stations sleep, seconds
+    // A tone (its frequency in Hz) that the scheduler asks for; the worker sounds it after it
+    // has released the lock (worker thread only).
+    std::uint16_t BeepRequested = 0;
+};
 
 struct DriverRecord;
 struct DriverContext;

@@ -1,5 +1,6 @@
 // The defaults every start begins from and the preparation of the stations.
 #include "config/defaults.h"
+#include "host/records.h"
 
 #include <gtest/gtest.h>
 
@@ -30,26 +31,26 @@ TEST_F(Defaults, AllHundredStationsExistWithTheirDefaultNames) {
 }
 
 TEST_F(Defaults, SettingsTheFileMayLeaveOut) {
-    EXPECT_EQ(ctx.SLEEP_COUNT, 100);
-    EXPECT_EQ(ctx.SLEEP_TIME, 0.0);
-    EXPECT_EQ(ctx.IDLE_TIME, 10);
-    EXPECT_EQ(ctx.NUM_MORVEL_ERROR, 1);
-    EXPECT_EQ(ctx.CUC_PATH.view(), RootDirectory());
-    EXPECT_EQ(ctx.DEF_ANALOG_IN_ADDR, 65535);
-    EXPECT_FALSE(ctx.STAY_IN_QUEUE_ON_TIMEOUT);
-    EXPECT_FALSE(ctx.BEEP);
-    EXPECT_FALSE(ctx.PrstynekRun);
-    EXPECT_EQ(ctx.MergeLimit, 60);
+    EXPECT_EQ(ctx.Global.SLEEP_COUNT, 100);
+    EXPECT_EQ(ctx.Global.SLEEP_TIME, 0.0);
+    EXPECT_EQ(ctx.Global.IDLE_TIME, 10);
+    EXPECT_EQ(ctx.Global.NUM_MORVEL_ERROR, 1);
+    EXPECT_EQ(ctx.Global.CUC_PATH.view(), RootDirectory());
+    EXPECT_EQ(ctx.Global.DEF_ANALOG_IN_ADDR, 65535);
+    EXPECT_FALSE(ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT);
+    EXPECT_FALSE(ctx.Global.BEEP);
+    EXPECT_FALSE(ctx.Global.PrstynekRun);
+    EXPECT_EQ(ctx.Scheduler.MergeLimit, 60);
     EXPECT_EQ(ctx.DriverName.view(), "ZKDKRMOD");
-    EXPECT_EQ(ctx.LineCode, 222);
-    EXPECT_EQ(ctx.RingStation, 1);
-    EXPECT_EQ(ctx.RingBlock, 0);
-    EXPECT_EQ(ctx.RingItem, 1);
-    EXPECT_EQ(ctx.TableRow, 1);
-    EXPECT_EQ(ctx.MbKindIndex, 1);
-    EXPECT_EQ(ctx.HdbStation, 1);
-    EXPECT_EQ(ctx.HdbNumber, 1);
-    EXPECT_EQ(ctx.HdbReadTimeout, 600.0);
+    EXPECT_EQ(ctx.Scheduler.LineCode, 222);
+    EXPECT_EQ(ctx.Scheduler.RingStation, 1);
+    EXPECT_EQ(ctx.Scheduler.RingBlock, 0);
+    EXPECT_EQ(ctx.Scheduler.RingItem, 1);
+    EXPECT_EQ(ctx.Table.TableRow, 1);
+    EXPECT_EQ(ctx.Table.MbKindIndex, 1);
+    EXPECT_EQ(ctx.History.HdbStation, 1);
+    EXPECT_EQ(ctx.History.HdbNumber, 1);
+    EXPECT_EQ(ctx.History.HdbReadTimeout, 600.0);
     EXPECT_EQ(ctx.TestChannel, 1);
     EXPECT_EQ(ctx.Modem.InitBlock.Command.view(), "ATX3\r");
     EXPECT_EQ(ctx.Modem.HangupBlock.Command.view(), "~~~+++~~~ATH0\r~~");
@@ -64,7 +65,7 @@ TEST_F(Defaults, KeyCodeTable) {
 
 TEST_F(Defaults, TextTableCellsHoldTheStationRealOfZero) {
     for (int r : {0, 263, 527}) {
-        const TextRow& row = ctx.TextTable[r];
+        const TextRow& row = ctx.Table.TextTable[r];
         for (int i = 0; i < 7; ++i) EXPECT_EQ(row.State[i], 0);
         for (const auto& cell : row.Cells) {
             EXPECT_EQ(cell.view(), std::string_view("\0\0\0", 3));
@@ -85,7 +86,7 @@ TEST_F(Defaults, PrepareStationsClearsTheImageAndSetsTheDisplayLines) {
     s.RequestCount = 5;
     s.Counters[4].Value = 5.0;
     s.Counters[4].RawCount = 12;
-    PrepareStations(ctx);
+    PrepareStations(ctx.Stations);
     EXPECT_FALSE(s.BinaryIn[3]);
     EXPECT_EQ(s.Analog[7], 0.0);
     EXPECT_EQ(s.MemoryIn[45].Value, 0.0);

@@ -14,7 +14,8 @@ namespace {
 struct LoadExample : zktest::ParLoad {
     explicit LoadExample(const std::string& name) {
         ctx().ParFileName.assign(std::string(ZK_SOURCE_DIR) + "/examples/" + name);
-        ok = LoadParameterFile(rec);
+        zk::ConfigContext cfg = target();
+        ok = LoadParameterFile(cfg, ctx().Lock);
     }
 };
 
@@ -39,14 +40,14 @@ TEST(Examples, PhoneStationsTwoOfThemSharingANumber) {
     EXPECT_TRUE(p.station(2).KiFlag);
     EXPECT_NE(p.station(1).PhoneNumber, p.station(4).PhoneNumber);
     EXPECT_EQ(p.station(4).BlockBase[KindBinaryIn], 1501);
-    EXPECT_FALSE(p.ctx().PrstynekRun);
+    EXPECT_FALSE(p.ctx().Global.PrstynekRun);
     EXPECT_EQ(p.ctx().Modem.DialBlock.Command.view(), "ATDT");
 }
 
 TEST(Examples, IncomingCalls) {
     LoadExample p("incoming-call.par");
     ASSERT_TRUE(p.ok) << p.error();
-    EXPECT_TRUE(p.ctx().PrstynekRun);
+    EXPECT_TRUE(p.ctx().Global.PrstynekRun);
     EXPECT_EQ(p.ctx().Modem.RingText.view(), "\r\nRING\r\n");
     EXPECT_EQ(p.ctx().Modem.RingsToAnswer, 2);
     for (int n = 1; n <= p.ctx().StationCount; ++n) EXPECT_TRUE(p.station(n).PhoneNumber.empty());

@@ -75,7 +75,7 @@ TEST(InitLoad, AGoodFileIsLoadedAndTheStationsArePrepared) {
     EXPECT_STREQ(text, "Chyba instalace COM-portu !");
     const DriverContext& ctx = *inst.rec->Context;
     EXPECT_EQ(ctx.StationCount, 1);
-    EXPECT_EQ(ctx.DEVICE.view(), "/nonexistent/zkdrv-test-tty");
+    EXPECT_EQ(ctx.Com.DEVICE.view(), "/nonexistent/zkdrv-test-tty");
     EXPECT_STREQ(ctx.Stations[1]->DisplayLines[0].data(), "<line 1>");
     EXPECT_EQ(inst.rec->Window->Labels[LabelCOM], Utf8ToCp1250("Připojení: COM1, 9600Bd, 8N1"));
 }

@@ -23,7 +23,10 @@ struct ParLoad {
         zk::ResetContext(*rec.Context);
         rec.Window = std::make_unique<zk::StatusWindow>();
     }
-    explicit ParLoad(std::string_view text) : ParLoad() { ok = zk::LoadParameterText(rec, text); }
+    explicit ParLoad(std::string_view text) : ParLoad() { ok = zk::LoadParameterText(target(), text); }
+
+    // The loader's view of the instance, with the status window.
+    zk::ConfigContext target() { return zk::ConfigOf(*rec.Context, rec.Window.get()); }
 
     zk::DriverContext& ctx() { return *rec.Context; }
     zk::StationRecord& station(int n) { return *rec.Context->Stations[static_cast<std::size_t>(n)]; }

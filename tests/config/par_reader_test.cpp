@@ -8,6 +8,7 @@
 
 #include "base/cp1250.h"
 #include "config/defaults.h"
+#include "host/records.h"
 #include "support/temp_dir.h"
 
 using namespace zk;
@@ -17,7 +18,7 @@ namespace {
 class Reader : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetContext(ctx);
+        ResetContext(instance);
         ctx.Log.LogFileName.assign(dir.file("reader.log"));  // a "$DIAGS" logs here
     }
     // Every item of the text, in order, up to the end of the file.
@@ -32,7 +33,8 @@ protected:
         return out;
     }
     zktest::TempDir dir;
-    DriverContext ctx;
+    DriverContext instance;
+    ConfigContext ctx = ConfigOf(instance, nullptr);
 };
 
 using Strings = std::vector<std::string>;
@@ -182,7 +184,7 @@ TEST_F(Values, WordsKeepTheLow16BitsAndKeepTheirValueOnFailure) {
 }
 
 TEST_F(Values, FromGlobalTakesTheGlobalDefaultOnceItIsSet) {
-    ctx.DEF_ANALOG_IN_ADDR = 256;
+    ctx.Global.DEF_ANALOG_IN_ADDR = 256;
     std::uint16_t target = 0;
     EXPECT_TRUE(LoadWord(ctx, At("from_global"), 1, target));
     EXPECT_EQ(target, 256);

@@ -30,29 +30,29 @@ TEST(ParFile, AMinimalFileLoads) {
     ParLoad p(ParText{}.str());
     ASSERT_TRUE(p.ok) << p.error();
     DriverContext& c = p.ctx();
-    EXPECT_EQ(c.IRQ, 4);
-    EXPECT_EQ(c.BASE, 1016);
-    EXPECT_EQ(c.BaudRate, 9600);
-    EXPECT_EQ(c.DataBits, 8);
-    EXPECT_EQ(c.Parity, 0);
-    EXPECT_EQ(c.StopBits, 1);
-    EXPECT_EQ(c.OPTIONS, 0);
-    EXPECT_EQ(c.BUFFER_SIZE, 1024);
-    EXPECT_EQ(c.ComPort, 1);
-    EXPECT_TRUE(c.DriverKind.empty());
-    EXPECT_EQ(c.DEVICE.view(), DefaultPortName(1));
-    EXPECT_EQ(c.ADDRESS, 1);
-    EXPECT_EQ(c.ANSWER_TIME, 2.5);
-    EXPECT_EQ(c.SILENCE_WAIT, 50);
-    EXPECT_EQ(c.DEF_ANALOG_IN_ADDR, 256);
-    EXPECT_EQ(c.SLEEP_TIME, 60.0);
+    EXPECT_EQ(c.Com.IRQ, 4);
+    EXPECT_EQ(c.Com.BASE, 1016);
+    EXPECT_EQ(c.Com.BaudRate, 9600);
+    EXPECT_EQ(c.Com.DataBits, 8);
+    EXPECT_EQ(c.Com.Parity, 0);
+    EXPECT_EQ(c.Com.StopBits, 1);
+    EXPECT_EQ(c.Com.OPTIONS, 0);
+    EXPECT_EQ(c.Com.BUFFER_SIZE, 1024);
+    EXPECT_EQ(c.Com.ComPort, 1);
+    EXPECT_TRUE(c.Com.DriverKind.empty());
+    EXPECT_EQ(c.Com.DEVICE.view(), DefaultPortName(1));
+    EXPECT_EQ(c.Global.ADDRESS, 1);
+    EXPECT_EQ(c.Global.ANSWER_TIME, 2.5);
+    EXPECT_EQ(c.Global.SILENCE_WAIT, 50);
+    EXPECT_EQ(c.Global.DEF_ANALOG_IN_ADDR, 256);
+    EXPECT_EQ(c.Global.SLEEP_TIME, 60.0);
     // The optional keys keep their defaults.
-    EXPECT_EQ(c.SLEEP_COUNT, 100);
-    EXPECT_EQ(c.IDLE_TIME, 10);
-    EXPECT_EQ(c.NUM_MORVEL_ERROR, 1);
-    EXPECT_EQ(c.CUC_PATH.view(), RootDirectory());
-    EXPECT_FALSE(c.PrstynekRun);
-    EXPECT_FALSE(c.BEEP);
+    EXPECT_EQ(c.Global.SLEEP_COUNT, 100);
+    EXPECT_EQ(c.Global.IDLE_TIME, 10);
+    EXPECT_EQ(c.Global.NUM_MORVEL_ERROR, 1);
+    EXPECT_EQ(c.Global.CUC_PATH.view(), RootDirectory());
+    EXPECT_FALSE(c.Global.PrstynekRun);
+    EXPECT_FALSE(c.Global.BEEP);
     EXPECT_EQ(c.StationCount, 1);
     const auto events = p.events();
     EXPECT_TRUE(Contains(events, "COM1, 9600 8 N 1"));
@@ -111,16 +111,16 @@ TEST(ComGroup, ValuesWordsAndTheDriverItems) {
             "driver tcp 3 DEVICE /dev/ttyUSB0 end\r\n";
     ParLoad p(t.str());
     ASSERT_TRUE(p.ok) << p.error();
-    EXPECT_EQ(p.ctx().BaudRate, 19200);
-    EXPECT_EQ(p.ctx().DataBits, 7);
-    EXPECT_EQ(p.ctx().Parity, 1);
-    EXPECT_EQ(p.ctx().StopBits, 2);
-    EXPECT_EQ(p.ctx().IRQ, 16);
-    EXPECT_EQ(p.ctx().BASE, 0x3F8);
-    EXPECT_EQ(p.ctx().OPTIONS, 65535);
-    EXPECT_EQ(p.ctx().ComPort, 3);
-    EXPECT_EQ(p.ctx().DriverKind.view(), "TCP");
-    EXPECT_EQ(p.ctx().DEVICE.view(), "/dev/ttyUSB0");  // case kept
+    EXPECT_EQ(p.ctx().Com.BaudRate, 19200);
+    EXPECT_EQ(p.ctx().Com.DataBits, 7);
+    EXPECT_EQ(p.ctx().Com.Parity, 1);
+    EXPECT_EQ(p.ctx().Com.StopBits, 2);
+    EXPECT_EQ(p.ctx().Com.IRQ, 16);
+    EXPECT_EQ(p.ctx().Com.BASE, 0x3F8);
+    EXPECT_EQ(p.ctx().Com.OPTIONS, 65535);
+    EXPECT_EQ(p.ctx().Com.ComPort, 3);
+    EXPECT_EQ(p.ctx().Com.DriverKind.view(), "TCP");
+    EXPECT_EQ(p.ctx().Com.DEVICE.view(), "/dev/ttyUSB0");  // case kept
     EXPECT_TRUE(Contains(p.events(), "COM3, 19200 7 E 2"));
 
     const char* words[] = {"NONE", "EVEN", "ODD", "MARK", "SPACE"};
@@ -130,7 +130,7 @@ TEST(ComGroup, ValuesWordsAndTheDriverItems) {
         u.com = Replace(u.com, "PARITY NONE", std::string("PARITY ") + words[code]);
         ParLoad q(u.str());
         ASSERT_TRUE(q.ok) << q.error();
-        EXPECT_EQ(q.ctx().Parity, code);
+        EXPECT_EQ(q.ctx().Com.Parity, code);
         EXPECT_TRUE(Contains(q.events(), std::string("COM1, 9600 8 ") + letters[code] + " 1"));
     }
 }
@@ -248,15 +248,15 @@ TEST(GlobalGroup, OptionalKeys) {
     ParLoad p(t.str());
     ASSERT_TRUE(p.ok) << p.error();
     DriverContext& c = p.ctx();
-    EXPECT_EQ(c.NUM_MORVEL_ERROR, 3);
-    EXPECT_EQ(c.SLEEP_COUNT, 5);
-    EXPECT_EQ(c.IDLE_TIME, 4464);
-    EXPECT_TRUE(c.PrstynekRun);
-    EXPECT_TRUE(c.STAY_IN_QUEUE_ON_TIMEOUT);
-    EXPECT_TRUE(c.BEEP);
-    EXPECT_EQ(c.PREFIX.view(), "\x02");
-    EXPECT_EQ(c.SUFFIX.view(), "\x03");
-    EXPECT_EQ(c.PRESUFFIX.view(), "P");
+    EXPECT_EQ(c.Global.NUM_MORVEL_ERROR, 3);
+    EXPECT_EQ(c.Global.SLEEP_COUNT, 5);
+    EXPECT_EQ(c.Global.IDLE_TIME, 4464);
+    EXPECT_TRUE(c.Global.PrstynekRun);
+    EXPECT_TRUE(c.Global.STAY_IN_QUEUE_ON_TIMEOUT);
+    EXPECT_TRUE(c.Global.BEEP);
+    EXPECT_EQ(c.Global.PREFIX.view(), "\x02");
+    EXPECT_EQ(c.Global.SUFFIX.view(), "\x03");
+    EXPECT_EQ(c.Global.PRESUFFIX.view(), "P");
     EXPECT_EQ(c.Log.LogFileName.view(), dir.file("x.log"));
 }
 
@@ -265,9 +265,9 @@ TEST(GlobalGroup, AWrongOptionalValueIsNotReported) {
     t.global = Replace(t.global, "\r\nEND", " SLEEP_COUNT x NUM_MORVEL_ERROR y BEEP maybe\r\nEND");
     ParLoad p(t.str());
     ASSERT_TRUE(p.ok) << p.error();
-    EXPECT_EQ(p.ctx().SLEEP_COUNT, 100);
-    EXPECT_EQ(p.ctx().NUM_MORVEL_ERROR, 0);
-    EXPECT_FALSE(p.ctx().BEEP);
+    EXPECT_EQ(p.ctx().Global.SLEEP_COUNT, 100);
+    EXPECT_EQ(p.ctx().Global.NUM_MORVEL_ERROR, 0);
+    EXPECT_FALSE(p.ctx().Global.BEEP);
 }
 
 TEST(GlobalGroup, StopSelfReading) {
@@ -276,7 +276,7 @@ TEST(GlobalGroup, StopSelfReading) {
         t.global = Replace(t.global, "\r\nEND", std::string(" ") + key + "\r\nEND");
         ParLoad p(t.str());
         ASSERT_TRUE(p.ok) << p.error();
-        EXPECT_EQ(p.ctx().PrstynekRun, run) << key;
+        EXPECT_EQ(p.ctx().Global.PrstynekRun, run) << key;
     }
 }
 
@@ -301,7 +301,7 @@ TEST(GlobalGroup, CucPathEndsInExactlyOneSeparator) {
         t.global = Replace(t.global, "\r\nEND", "\r\nCUC_PATH " + c.value + "\r\nEND");
         ParLoad p(t.str());
         ASSERT_TRUE(p.ok) << p.error();
-        EXPECT_EQ(p.ctx().CUC_PATH.view(), c.stored) << c.value;
+        EXPECT_EQ(p.ctx().Global.CUC_PATH.view(), c.stored) << c.value;
     }
 }
 

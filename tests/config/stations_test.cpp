@@ -147,7 +147,7 @@ TEST(Stations, PhoneAndQqStopTheDriversOwnPolling) {
         t.stations = ParText::Station(extra);
         ParLoad p(t.str());
         ASSERT_TRUE(p.ok) << p.error();
-        EXPECT_EQ(p.ctx().PrstynekRun, std::string_view(extra).empty()) << extra;
+        EXPECT_EQ(p.ctx().Global.PrstynekRun, std::string_view(extra).empty()) << extra;
     }
 }
 

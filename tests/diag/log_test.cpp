@@ -36,7 +36,7 @@ protected:
     }
     void EnableWithFile(const std::string& name) {
         ctx.Log.LogFileName.assign(dir.file(name));
-        EnableLog(ctx);
+        EnableLog(ctx.Log, ctx.DriverName.view());
     }
     TempDir dir;
     DriverContext ctx;
@@ -47,29 +47,29 @@ protected:
 
 TEST_F(LogTest, NothingIsWrittenUntilLoggingIsSwitchedOn) {
     ctx.Log.LogFileName.assign(dir.file("drv.log"));
-    for (int i = 0; i < 1000; ++i) WriteLog(ctx, "load", "OK");
+    for (int i = 0; i < 1000; ++i) WriteLog(ctx.Log, "load", "OK");
     EXPECT_FALSE(zktest::Exists(dir.file("drv.log")));
 }
 
 TEST_F(LogTest, LineIsDateTimeTagSeparatorDetailAndCrLf) {
     EnableWithFile("drv.log");
-    WriteLog(ctx, "load", "OK");
-    WriteLog(ctx, "empty", "");
+    WriteLog(ctx.Log, "load", "OK");
+    WriteLog(ctx.Log, "empty", "");
     EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 load : OK\r\n7.3.2026 9:05:03 empty : \r\n");
 }
 
 TEST_F(LogTest, TimeIsLeftOutAtExactlyMidnight) {
     EnableWithFile("drv.log");
     now = At(0, 0, 0, 0);
-    WriteLog(ctx, "t", "x");
+    WriteLog(ctx.Log, "t", "x");
     now = At(0, 0, 0, 10);
-    WriteLog(ctx, "t", "y");
+    WriteLog(ctx.Log, "t", "y");
     EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 t : x\r\n7.3.2026 0:00:00 t : y\r\n");
 }
 
 TEST_F(LogTest, LongTagAndDetailGiveOneLineOf255Characters) {
     EnableWithFile("drv.log");
-    WriteLog(ctx, std::string(255, 'T'), std::string(255, 'D'));
+    WriteLog(ctx.Log, std::string(255, 'T'), std::string(255, 'D'));
     const std::string content = ReadFile(dir.file("drv.log"));
     ASSERT_EQ(content.size(), 257u);
     EXPECT_EQ(content.substr(255), "\r\n");
@@ -78,10 +78,10 @@ TEST_F(LogTest, LongTagAndDetailGiveOneLineOf255Characters) {
 
 TEST_F(LogTest, HexDumpWritesAHeaderAndSixteenBytesPerLine) {
     EnableWithFile("drv.log");
-    HexDumpLog(ctx, "Transmit Message", "");
+    HexDumpLog(ctx.Log, "Transmit Message", "");
     std::string bytes;
     for (int i = 0; i < 17; ++i) bytes += static_cast<char>(i == 16 ? 0xAB : i);
-    HexDumpLog(ctx, "Decode Received Message", bytes);
+    HexDumpLog(ctx.Log, "Decode Received Message", bytes);
     EXPECT_EQ(ReadFile(dir.file("drv.log")),
               "7.3.2026 9:05:03 Transmit Message : \r\n"
               "7.3.2026 9:05:03 Decode Received Message : \r\n"
@@ -91,17 +91,17 @@ TEST_F(LogTest, HexDumpWritesAHeaderAndSixteenBytesPerLine) {
 
 TEST_F(LogTest, A255ByteFrameGivesSixteenDataLines) {
     EnableWithFile("drv.log");
-    HexDumpLog(ctx, "Transmit Message", std::string(255, '\x11'));
+    HexDumpLog(ctx.Log, "Transmit Message", std::string(255, '\x11'));
     const std::string content = ReadFile(dir.file("drv.log"));
     EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 17);
 }
 
 TEST_F(LogTest, DefaultNameFollowsTheDriverNameAndASecondEnableChangesNothing) {
-    EnableLog(ctx);
+    EnableLog(ctx.Log, ctx.DriverName.view());
     EXPECT_TRUE(ctx.Log.LogEnabled);
     EXPECT_EQ(ctx.Log.LogFileName.view(), RootDirectory() + "ZKDKRMOD_D1.LOG");
     ctx.DriverName.assign("OTHER");
-    EnableLog(ctx);
+    EnableLog(ctx.Log, ctx.DriverName.view());
     EXPECT_EQ(ctx.Log.LogFileName.view(), RootDirectory() + "ZKDKRMOD_D1.LOG");
 }
 
@@ -112,35 +112,35 @@ TEST_F(LogTest, AFileNameGivenBeforeEnablingStays) {
 
 TEST_F(LogTest, ADeletedLogIsCreatedAgainByTheNextLine) {
     EnableWithFile("drv.log");
-    WriteLog(ctx, "a", "1");
+    WriteLog(ctx.Log, "a", "1");
     ASSERT_EQ(::unlink(dir.file("drv.log").c_str()), 0);
-    WriteLog(ctx, "b", "2");
+    WriteLog(ctx.Log, "b", "2");
     EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 b : 2\r\n");
 }
 
 TEST_F(LogTest, AFileThatCannotBeCreatedLosesItsLineAndNothingElse) {
     EnableWithFile("missing-dir/drv.log");
-    WriteLog(ctx, "a", "1");
+    WriteLog(ctx.Log, "a", "1");
     EXPECT_FALSE(zktest::Exists(dir.file("missing-dir/drv.log")));
     EXPECT_FALSE(ctx.Log.LogBusy);
     ctx.Log.LogFileName.assign(dir.file("drv.log"));
-    WriteLog(ctx, "b", "2");
+    WriteLog(ctx.Log, "b", "2");
     EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 b : 2\r\n");
 }
 
 TEST_F(LogTest, ALineWrittenWhileAnotherIsBeingWrittenIsDropped) {
     EnableWithFile("drv.log");
     ctx.Log.LogBusy = true;  // another writer holds the file
-    WriteLog(ctx, "dropped", "x");
+    WriteLog(ctx.Log, "dropped", "x");
     ctx.Log.LogBusy = false;
-    WriteLog(ctx, "kept", "y");
+    WriteLog(ctx.Log, "kept", "y");
     EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 kept : y\r\n");
 }
 
 TEST_F(LogTest, TwoThreadsLoggingAtOnceWriteOnlyWholeLines) {
     EnableWithFile("drv.log");
     auto writer = [this](const char* tag) {
-        for (int i = 0; i < 300; ++i) WriteLog(ctx, tag, "0123456789");
+        for (int i = 0; i < 300; ++i) WriteLog(ctx.Log, tag, "0123456789");
     };
     std::thread a(writer, "A"), b(writer, "B");
     a.join();

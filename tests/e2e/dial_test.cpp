@@ -174,9 +174,7 @@ TEST(DialledStations, FailedDialsLostAnswersRetriesAndSleep) {
             if (st.phone == "999") st.phone.clear();  // nobody answers that number
     });
     zksim::Simulator& sim = s.sim();
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
 
     // A dial that finds no carrier, then one that finds the line busy: the station that asked
     // becomes unreachable and is not on line.
@@ -246,9 +244,7 @@ TEST(DialledStations, AWriteStaysFirstAfterItsTriesWithStayInQueue) {
         "ANSWER_TIME 1 SILENCE_WAIT 20 NUM_MORVEL_ERROR 1 SLEEP_COUNT 3 SLEEP_TIME 2 STAY_IN_QUEUE_ON_TIMEOUT ON";
     Session s(config);
     zksim::Simulator& sim = s.sim();
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
     ASSERT_NO_FATAL_FAILURE(s.Dial(1));
 
     zksim::Fault lost;

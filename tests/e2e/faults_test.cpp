@@ -32,9 +32,7 @@ TEST(BadLine, SpoiltAnswersAndALostCarrierLeaveTheDriverWorking) {
     config.global = "ANSWER_TIME 2 SILENCE_WAIT 20 NUM_MORVEL_ERROR 20";
     Session s(config);
     zksim::Simulator& sim = s.sim();
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
     ASSERT_NO_FATAL_FAILURE(s.Dial(1));
     const std::uint32_t timeouts = Ch(1, zke2e::kErrorNoAnswer);
 

@@ -42,9 +42,7 @@ TEST(Guards, AnAnswerNamingAnotherStationLeavesThatStationsValuesAlone) {
         sim.SetBinaryIn(5, i, i % 2 == 1);  // 0x55
         sim.SetBinaryIn(6, i, i <= 2);      // 0x03
     }
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
     ASSERT_NO_FATAL_FAILURE(s.Dial(1));
 
     s.WriteFlag(Ch(2, zke2e::kReadBi), true);
@@ -69,9 +67,7 @@ TEST(Guards, ASecondDialInsideALiveCallIsNotSentAndPollingGoesOn) {
     config.stations = zke2e::BinaryStation(5, "Kotelna", 16, "PHONE 123\r\nQQ READ 2001 0 16 0 LONGINT\r\n");
     Session s(config);
     zksim::Simulator& sim = s.sim();
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
     ASSERT_NO_FATAL_FAILURE(s.Dial(1));
     const std::uint64_t commands = sim.Status().commands;
 
@@ -91,9 +87,7 @@ TEST(Guards, AConnectRequestAfterDoneOpensNothing) {
     Config config;
     config.stations = zke2e::BinaryStation(5, "Kotelna", 16, "PHONE 123\r\n");
     Session s(config);
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
     auto& api = zktest::Library();
     api.Done(s.driver());
     s.WriteFlag(Ch(1, zke2e::kConnect), true);

@@ -48,9 +48,7 @@ TEST(IncomingCall, AnsweredAfterTheRingCountThenReportAcknowledgedAndStationsPol
         "ORIGINAL_CHANNELS\r\nEND\r\n";
     Session s(config);
     zksim::Simulator& sim = s.sim();
-    std::string error;
-    ASSERT_TRUE(s.Init(&error)) << error;
-    E2E_WAIT(s, s.Flag(zke2e::kModemReady));
+    ASSERT_NO_FATAL_FAILURE(s.Start());
 
     sim.SetBinaryIn(5, 4, true);
     sim.SetAnalogValue(5, 1, 7.5);

@@ -163,6 +163,12 @@ bool Session::Init(std::string* error) {
     return running_;
 }
 
+void Session::Start() {
+    std::string error;
+    ASSERT_TRUE(Init(&error)) << error;
+    E2E_WAIT(*this, Flag(kModemReady));
+}
+
 void Session::Stop() {
     if (!driver_) return;
     auto& api = zktest::Library();

@@ -110,6 +110,8 @@ public:
 
     // MakeDriver and Init; false (and the driver's text in `error`) when Init fails.
     bool Init(std::string* error = nullptr);
+    // Init, which must succeed, and the wait until the modem has been initialised.
+    void Start();
     // Done, then DisposeDriver.
     void Stop();
     // The instance is given up (a stop that did not return): nothing is freed any more.

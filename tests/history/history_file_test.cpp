@@ -16,6 +16,7 @@
 
 #include "config/defaults.h"
 #include "history/history.h"
+#include "host/records.h"
 #include "support/temp_dir.h"
 
 using namespace zk;
@@ -49,7 +50,7 @@ protected:
         ctx.DriverName.assign("zkhist" + std::to_string(::getpid()) + "_");
     }
     void TearDown() override {
-        for (int n = 1; n <= kMaxStations; ++n) std::filesystem::remove(HistoryFilePath(ctx, n));
+        for (int n = 1; n <= kMaxStations; ++n) std::filesystem::remove(HistoryFilePath(ctx.DriverName.view(), n));
     }
     DriverContext ctx;
 };
@@ -59,10 +60,10 @@ protected:
 TEST(HistoryFileName, DriverNameStationIndexAndHdbInTheExecutablesDirectory) {
     DriverContext ctx;
     ctx.DriverName.assign("D");
-    EXPECT_EQ(HistoryFilePath(ctx, 12), ExecutableDirectory() + "D12.hdb");
+    EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 12), ExecutableDirectory() + "D12.hdb");
     ctx.DriverName.assign("D1");
-    EXPECT_EQ(HistoryFilePath(ctx, 3), ExecutableDirectory() + "D13.hdb");
-    EXPECT_EQ(HistoryFilePath(ctx, 100, "/x/"), "/x/D1100.hdb");
+    EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 3), ExecutableDirectory() + "D13.hdb");
+    EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 100, "/x/"), "/x/D1100.hdb");
     // The executable directory is the test program's own.
     EXPECT_TRUE(std::filesystem::equivalent(ExecutableDirectory(),
                                             std::filesystem::canonical("/proc/self/exe").parent_path()));
@@ -91,23 +92,23 @@ TEST(HistoryFileName, TheEnvironmentNamesAnotherDirectory) {
     ctx.DriverName.assign("H");
     {
         HistoryDirVariable env(dir.path().c_str());  // without a trailing separator
-        EXPECT_EQ(HistoryFilePath(ctx, 2), dir.path() + "/H2.hdb");
+        EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 2), dir.path() + "/H2.hdb");
         // The driver loads and saves its histories there.
         WriteFile(dir.path() + "/H2.hdb", Pattern(kHdbBytes, 5));
-        LoadHistory(ctx, 2);
+        LoadHistory(HistoryOf(ctx), 2);
         ASSERT_NE(ctx.Stations[2]->Hdb, nullptr);
         ctx.Stations[2]->Hdb[0] ^= 0xFF;
-        EXPECT_EQ(SaveAllHistories(ctx), 0);
+        EXPECT_EQ(SaveAllHistories(HistoryOf(ctx)), 0);
         EXPECT_NE(ReadFile(dir.path() + "/H2.hdb"), Pattern(kHdbBytes, 5));
         EXPECT_EQ(ReadFile(dir.path() + "/H2.hdb").size(), kHdbBytes);
     }
     {
         HistoryDirVariable env((dir.path() + "/").c_str());
-        EXPECT_EQ(HistoryFilePath(ctx, 1), dir.path() + "/H1.hdb");
+        EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 1), dir.path() + "/H1.hdb");
     }
     for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
         HistoryDirVariable env(unset);  // not set, or empty: the executable's directory
-        EXPECT_EQ(HistoryFilePath(ctx, 1), ExecutableDirectory() + "H1.hdb");
+        EXPECT_EQ(HistoryFilePath(ctx.DriverName.view(), 1), ExecutableDirectory() + "H1.hdb");
     }
 }
 
@@ -126,11 +127,11 @@ TEST_F(HistoryFiles, LoadByFileSize) {
         {5, 500001, true, false},   // a longer file: its first 500 000 bytes
     };
     for (const Case& c : cases) {
-        if (c.size >= 0) WriteFile(HistoryFilePath(ctx, c.station), Pattern(static_cast<std::size_t>(c.size), 3));
+        if (c.size >= 0) WriteFile(HistoryFilePath(ctx.DriverName.view(), c.station), Pattern(static_cast<std::size_t>(c.size), 3));
     }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.station);
-        LoadHistory(ctx, c.station);
+        LoadHistory(HistoryOf(ctx), c.station);
         const StationRecord& s = *ctx.Stations[c.station];
         ASSERT_EQ(s.Hdb != nullptr, c.buffer);
         if (!c.buffer) continue;
@@ -140,19 +141,19 @@ TEST_F(HistoryFiles, LoadByFileSize) {
 }
 
 TEST_F(HistoryFiles, AFileThatCannotBeReadCountsAsMissing) {
-    std::filesystem::create_directory(HistoryFilePath(ctx, 7));  // a directory under the file's name
-    LoadHistory(ctx, 7);
+    std::filesystem::create_directory(HistoryFilePath(ctx.DriverName.view(), 7));  // a directory under the file's name
+    LoadHistory(HistoryOf(ctx), 7);
     EXPECT_EQ(ctx.Stations[7]->Hdb, nullptr);
-    std::filesystem::remove(HistoryFilePath(ctx, 7));
+    std::filesystem::remove(HistoryFilePath(ctx.DriverName.view(), 7));
 }
 
 TEST_F(HistoryFiles, SaveWritesTheWholeBufferAndReplacesTheOldFile) {
-    const std::string path = HistoryFilePath(ctx, 12);
+    const std::string path = HistoryFilePath(ctx.DriverName.view(), 12);
     WriteFile(path, "an older and shorter file");
     ctx.Stations[12]->Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
     const std::string bytes = Pattern(kHdbBytes, 5);
     std::memcpy(ctx.Stations[12]->Hdb.get(), bytes.data(), kHdbBytes);
-    SaveHistory(ctx, 12);
+    SaveHistory(HistoryOf(ctx), 12);
     EXPECT_EQ(ReadFile(path), bytes);
 
     // And back: a fresh context reads what was saved.
@@ -160,7 +161,7 @@ TEST_F(HistoryFiles, SaveWritesTheWholeBufferAndReplacesTheOldFile) {
     ResetContext(other);
     other.StationCount = 12;
     other.DriverName = ctx.DriverName;
-    LoadHistory(other, 12);
+    LoadHistory(HistoryOf(other), 12);
     ASSERT_NE(other.Stations[12]->Hdb, nullptr);
     EXPECT_EQ(std::memcmp(other.Stations[12]->Hdb.get(), bytes.data(), kHdbBytes), 0);
 }
@@ -170,13 +171,13 @@ TEST_F(HistoryFiles, SaveAllWritesEveryStationWithABufferAndNoOther) {
         ctx.Stations[n]->Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
         ctx.Stations[n]->Hdb[0] = static_cast<std::uint8_t>(n);
     }
-    EXPECT_EQ(SaveAllHistories(ctx), 0);
+    EXPECT_EQ(SaveAllHistories(HistoryOf(ctx)), 0);
     for (int n = 1; n <= kMaxStations; ++n) {
         const bool expected = n == 2 || n == 40 || n == 100;
         SCOPED_TRACE(n);
-        ASSERT_EQ(zktest::Exists(HistoryFilePath(ctx, n)), expected);
+        ASSERT_EQ(zktest::Exists(HistoryFilePath(ctx.DriverName.view(), n)), expected);
         if (expected) {
-            const std::string got = ReadFile(HistoryFilePath(ctx, n));
+            const std::string got = ReadFile(HistoryFilePath(ctx.DriverName.view(), n));
             ASSERT_EQ(got.size(), kHdbBytes);
             EXPECT_EQ(static_cast<std::uint8_t>(got[0]), n);
         }
@@ -256,7 +257,7 @@ TEST(HistoryFileWrite, AReadOnlyDirectoryKeepsTheOldFile) {
 }
 
 TEST_F(HistoryFiles, ASaveThatFailsKeepsTheStationsBufferAndOldFile) {
-    const std::string path = HistoryFilePath(ctx, 4);
+    const std::string path = HistoryFilePath(ctx.DriverName.view(), 4);
     const std::string old = Pattern(kHdbBytes, 10);
     WriteFile(path, old);
     ctx.Stations[4]->Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
@@ -267,7 +268,7 @@ TEST_F(HistoryFiles, ASaveThatFailsKeepsTheStationsBufferAndOldFile) {
     small.rlim_cur = 4096;
     auto* previous = ::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int failed = SaveAllHistories(ctx);
+    const int failed = SaveAllHistories(HistoryOf(ctx));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     ::signal(SIGXFSZ, previous);
     EXPECT_EQ(failed, 1);

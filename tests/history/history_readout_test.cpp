@@ -13,7 +13,8 @@
 #include "base/cp1250.h"
 #include "config/defaults.h"
 #include "history/history.h"
-#include "host/queues.h"
+#include "host/records.h"
+#include "protocol/queues.h"
 
 using namespace zk;
 
@@ -54,8 +55,8 @@ protected:
     void SetUp() override {
         ResetContext(ctx);
         ctx.StationCount = 3;
-        ctx.HdbStation = 2;
-        ctx.HdbNumber = 3;  // archive 3: its read position is item 186/1/7
+        ctx.History.HdbStation = 2;
+        ctx.History.HdbNumber = 3;  // archive 3: its read position is item 186/1/7
     }
 
     // The four items of a position answer, in the order the query asks for them; a value of
@@ -67,11 +68,11 @@ protected:
             std::uint8_t d, b, a;
             std::optional<std::int32_t> v;
         } items[] = {{0, 0, 1, capacity}, {0xBA, 1, 13, item13}, {0xBA, 1, 14, top},
-                     {0xBA, 1, static_cast<std::uint8_t>(ctx.HdbNumber + 4), userPos}};
+                     {0xBA, 1, static_cast<std::uint8_t>(ctx.History.HdbNumber + 4), userPos}};
         for (const auto& item : items) {
-            if (ctx.HdbReadState != 5) break;  // the decoder hands items over only in state 5
+            if (ctx.History.HdbReadState != zk::HdbReadState::PositionQuery) break;  // the decoder hands items over only in state 5
             const auto v = item.v ? Le(*item.v) : kInvalid;
-            HistoryPositionItem(ctx, item.d, item.b, item.a, v.data(), counted, eventText);
+            HistoryPositionItem(HistoryOf(ctx), item.d, item.b, item.a, v.data(), counted, eventText);
         }
     }
 
@@ -128,7 +129,7 @@ TEST_F(Readout, ReadsFollowTheRing) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.from) + " -> " + std::to_string(c.to));
         EmptyQueue(ctx.ReadQueue);
-        QueueHistoryReads(ctx, 2, c.from, c.to);
+        QueueHistoryReads(HistoryOf(ctx), 2, c.from, c.to);
         EXPECT_EQ(Reads(ctx.ReadQueue), c.reads);
         for (const RequestNode* n = ctx.ReadQueue.Head; n; n = n->Next) EXPECT_EQ(n->Station, 2);
     }
@@ -139,7 +140,7 @@ TEST_F(Readout, ReadsCoverExactlyTheNewRecordsInOrder) {
     for (const auto& [from, to] : ranges) {
         SCOPED_TRACE(std::to_string(from) + " -> " + std::to_string(to));
         EmptyQueue(ctx.ReadQueue);
-        QueueHistoryReads(ctx, 1, from, to);
+        QueueHistoryReads(HistoryOf(ctx), 1, from, to);
         const std::vector<Read> reads = Reads(ctx.ReadQueue);
         ASSERT_FALSE(reads.empty());
         std::uint32_t expected = 0xF00000 + 10u * static_cast<std::uint32_t>(from);
@@ -161,26 +162,26 @@ TEST_F(Readout, ReadsCoverExactlyTheNewRecordsInOrder) {
 }
 
 TEST_F(Readout, NothingNewEndsAtOnce) {
-    ctx.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 77, 4321, 4321);
-    EXPECT_EQ(ctx.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
     EXPECT_EQ(eventText.view(), u8" HDB: pozice vyčteny. Nic nového."_cp);
     EXPECT_EQ(ctx.ReadQueue.Count, 0u);
-    EXPECT_EQ(ctx.HdbCapacity, 50000);
-    EXPECT_EQ(ctx.HdbItem13, 77);
-    EXPECT_EQ(ctx.HdbTop, 4321);
-    EXPECT_EQ(ctx.HdbWritePos, 4321);
+    EXPECT_EQ(ctx.History.HdbCapacity, 50000);
+    EXPECT_EQ(ctx.History.HdbItem13, 77);
+    EXPECT_EQ(ctx.History.HdbTop, 4321);
+    EXPECT_EQ(ctx.History.HdbWritePos, 4321);
 }
 
 TEST_F(Readout, PositionsStartTheReads) {
-    ctx.HdbReadState = 5;
-    ctx.HdbReadTime = 55.0;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
+    ctx.History.HdbReadTime = 55.0;
     PositionAnswer(2, -3, 5, 49990);
-    EXPECT_EQ(ctx.HdbReadState, 2);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(eventText.view(), u8"HDB: pozice vyčteny (UserPos=49990, Top=5)."_cp);
-    EXPECT_EQ(ctx.HdbCapacity, 6500);
-    EXPECT_EQ(ctx.HdbItem13, -3);
-    EXPECT_EQ(ctx.HdbReadTime, 0.0);
+    EXPECT_EQ(ctx.History.HdbCapacity, 6500);
+    EXPECT_EQ(ctx.History.HdbItem13, -3);
+    EXPECT_EQ(ctx.History.HdbReadTime, 0.0);
     EXPECT_EQ(Reads(ctx.ReadQueue), (std::vector<Read>{{247, 0xA0BC, 100}, {240, 0, 50}}));
     for (const RequestNode* n = ctx.ReadQueue.Head; n; n = n->Next) EXPECT_EQ(n->Station, 2);
 }
@@ -202,9 +203,9 @@ TEST_F(Readout, AnUnusablePositionValueStopsTheReadout) {
         SCOPED_TRACE(c.what);
         EmptyQueue(ctx.ReadQueue);
         eventText.assign("before");
-        ctx.HdbReadState = 5;
+        ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
         PositionAnswer(c.capacity, c.item13, c.top, c.userPos);
-        EXPECT_EQ(ctx.HdbReadState, 4);
+        EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::PositionFailed);
         EXPECT_EQ(ctx.ReadQueue.Count, 0u);
         EXPECT_EQ(eventText.view(), "before");
     }
@@ -213,26 +214,26 @@ TEST_F(Readout, AnUnusablePositionValueStopsTheReadout) {
 TEST_F(Readout, OnlyThePositionItemsCountAndOnlyWhileTheQueryIsOut) {
     int counted = 0;
     const auto v = Le(9);
-    ctx.HdbReadState = 5;
-    HistoryPositionItem(ctx, 0xBA, 1, 15, v.data(), counted, eventText);  // another archive's position
-    HistoryPositionItem(ctx, 1, 2, 3, v.data(), counted, eventText);
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
+    HistoryPositionItem(HistoryOf(ctx), 0xBA, 1, 15, v.data(), counted, eventText);  // another archive's position
+    HistoryPositionItem(HistoryOf(ctx), 1, 2, 3, v.data(), counted, eventText);
     EXPECT_EQ(counted, 0);
-    EXPECT_EQ(ctx.HdbReadState, 5);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
 
-    ctx.HdbReadState = 2;
-    HistoryPositionItem(ctx, 0xBA, 1, 14, v.data(), counted, eventText);
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    HistoryPositionItem(HistoryOf(ctx), 0xBA, 1, 14, v.data(), counted, eventText);
     EXPECT_EQ(counted, 0);
-    EXPECT_EQ(ctx.HdbTop, 0);
+    EXPECT_EQ(ctx.History.HdbTop, 0);
 }
 
 TEST_F(Readout, DataAnswersLandAtTheirRecordsAndStopAtTheBufferEnd) {
-    ctx.HdbReadState = 2;
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
     ASSERT_EQ(ctx.Stations[3]->Hdb, nullptr);
     std::vector<std::uint8_t> data(192);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
 
     // The first answer gives the station a (cleared) buffer.
-    HistoryDataAnswer(ctx, 3, 241, 0x0010, data.data(), 20);
+    HistoryDataAnswer(HistoryOf(ctx), 3, 241, 0x0010, data.data(), 20);
     ASSERT_NE(ctx.Stations[3]->Hdb, nullptr);
     const std::uint8_t* buf = ctx.Stations[3]->Hdb.get();
     EXPECT_EQ(std::memcmp(buf + 65536 + 16, data.data(), 20), 0);
@@ -240,28 +241,28 @@ TEST_F(Readout, DataAnswersLandAtTheirRecordsAndStopAtTheBufferEnd) {
     EXPECT_EQ(buf[65536 + 36], 0);
 
     // Record 49 999 starts at 499 990: an answer of 192 bytes from there keeps its first 10.
-    HistoryDataAnswer(ctx, 3, 247, 0xA116, data.data(), 192);
+    HistoryDataAnswer(HistoryOf(ctx), 3, 247, 0xA116, data.data(), 192);
     EXPECT_EQ(std::memcmp(buf + 499990, data.data(), 10), 0);
     // Addresses past the area's end copy nothing (the sanitizers watch the buffer's bounds).
-    HistoryDataAnswer(ctx, 3, 247, 0xA120, data.data(), 192);
-    HistoryDataAnswer(ctx, 3, 247, 0xFFFF, data.data(), 192);
-    EXPECT_FALSE(ctx.HdbFlag);
+    HistoryDataAnswer(HistoryOf(ctx), 3, 247, 0xA120, data.data(), 192);
+    HistoryDataAnswer(HistoryOf(ctx), 3, 247, 0xFFFF, data.data(), 192);
+    EXPECT_FALSE(ctx.History.HdbFlag);
 
     // Kinds outside the history and answers outside a read-out store nothing.
-    HistoryDataAnswer(ctx, 1, 248, 0, data.data(), 10);
+    HistoryDataAnswer(HistoryOf(ctx), 1, 248, 0, data.data(), 10);
     EXPECT_EQ(ctx.Stations[1]->Hdb, nullptr);
-    ctx.HdbReadState = 7;
-    HistoryDataAnswer(ctx, 1, 240, 0, data.data(), 10);
+    ctx.History.HdbReadState = zk::HdbReadState::Interrupted;
+    HistoryDataAnswer(HistoryOf(ctx), 1, 240, 0, data.data(), 10);
     EXPECT_EQ(ctx.Stations[1]->Hdb, nullptr);
 }
 
 TEST_F(Readout, CompletionWritesBackTopOnce) {
-    ctx.HdbReadState = 2;
-    ctx.HdbWritePos = 100;
-    ctx.HdbTop = 24580;  // 0x6004
-    AppendRequest(ctx.ReadQueue, 2, kKindChannelRead, 0, "abc", nullptr);  // not a history read
-    HistoryTick(ctx, 0.5);
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    ctx.History.HdbWritePos = 100;
+    ctx.History.HdbTop = 24580;  // 0x6004
+    AppendRequest(ctx.ReadQueue, 2, ReqChannelRead, 0, "abc", nullptr);  // not a history read
+    HistoryTick(HistoryOf(ctx), 0.5);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: čtení dokončeno -> zápis nové \"UserPos\" (24580)"_cp);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     const RequestNode& w = *ctx.WriteQueue.Head;
@@ -270,76 +271,76 @@ TEST_F(Readout, CompletionWritesBackTopOnce) {
     EXPECT_EQ(w.Word, 0);
     EXPECT_EQ(w.Key, nullptr);
     EXPECT_EQ(w.Data.view(), std::string_view("\xBA\x01\x07\x04\x60\x00\x00", 7));
-    EXPECT_EQ(ctx.HdbWritePos, 100);  // taken over only when the station confirms
+    EXPECT_EQ(ctx.History.HdbWritePos, 100);  // taken over only when the station confirms
 
     ctx.PendingEventText.clear();
-    HistoryTick(ctx, 0.5);
-    HistoryTick(ctx, 1000.0);
+    HistoryTick(HistoryOf(ctx), 0.5);
+    HistoryTick(HistoryOf(ctx), 1000.0);
     EXPECT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_TRUE(ctx.PendingEventText.empty());
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
 }
 
 TEST_F(Readout, ReadsLeftKeepTheReadoutGoingUntilItsTimeout) {
-    ctx.HdbReadState = 2;
-    ctx.HdbReadTimeout = 10.0;
-    ctx.HdbWritePos = 100;
-    ctx.HdbTop = 300;
-    QueueHistoryReads(ctx, 2, 100, 300);
-    AppendRequest(ctx.WriteQueue, 2, kKindChannelWrite, 0, "xyzabcd", nullptr);
-    ctx.TxState = 2;
-    ctx.LastTxMessage.assign("last");
-    ctx.RxFrame.assign("frame");
-    ctx.PrefixWindow.assign("pre");
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    ctx.History.HdbReadTimeout = 10.0;
+    ctx.History.HdbWritePos = 100;
+    ctx.History.HdbTop = 300;
+    QueueHistoryReads(HistoryOf(ctx), 2, 100, 300);
+    AppendRequest(ctx.WriteQueue, 2, ReqChannelWrite, 0, "xyzabcd", nullptr);
+    ctx.Scheduler.TxState = zk::TxState::Receiving;
+    ctx.Framing.LastTxMessage.assign("last");
+    ctx.Framing.RxFrame.assign("frame");
+    ctx.Framing.PrefixWindow.assign("pre");
 
-    HistoryTick(ctx, 6.0);
-    EXPECT_EQ(ctx.HdbReadState, 2);
-    EXPECT_EQ(ctx.HdbReadTime, 6.0);
+    HistoryTick(HistoryOf(ctx), 6.0);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
+    EXPECT_EQ(ctx.History.HdbReadTime, 6.0);
     EXPECT_TRUE(ctx.PendingEventText.empty());
-    HistoryTick(ctx, 4.0);  // exactly the time-out: not yet beyond it
-    EXPECT_EQ(ctx.HdbReadState, 2);
+    HistoryTick(HistoryOf(ctx), 4.0);  // exactly the time-out: not yet beyond it
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
 
-    HistoryTick(ctx, 0.01);
-    EXPECT_EQ(ctx.HdbReadState, 9);
+    HistoryTick(HistoryOf(ctx), 0.01);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: přerušeno čtení - timeout"_cp);
     EXPECT_EQ(ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(ctx.WriteQueue.Count, 0u);
     EXPECT_TRUE(ctx.Line.PurgeRequested);
-    EXPECT_EQ(ctx.TxState, 0);
-    EXPECT_TRUE(ctx.LastTxMessage.empty());
-    EXPECT_TRUE(ctx.RxFrame.empty());
-    EXPECT_TRUE(ctx.PrefixWindow.empty());
-    EXPECT_EQ(ctx.HdbWritePos, 100);  // the next read-out starts from the same position
+    EXPECT_EQ(ctx.Scheduler.TxState, zk::TxState::Choose);
+    EXPECT_TRUE(ctx.Framing.LastTxMessage.empty());
+    EXPECT_TRUE(ctx.Framing.RxFrame.empty());
+    EXPECT_TRUE(ctx.Framing.PrefixWindow.empty());
+    EXPECT_EQ(ctx.History.HdbWritePos, 100);  // the next read-out starts from the same position
 
     ctx.PendingEventText.clear();
-    HistoryTick(ctx, 100.0);
+    HistoryTick(HistoryOf(ctx), 100.0);
     EXPECT_TRUE(ctx.PendingEventText.empty());
     EXPECT_EQ(ctx.WriteQueue.Count, 0u);
 }
 
 TEST_F(Readout, TheLastReadLeavingBeforeTheTimeoutCompletesTheReadout) {
-    ctx.HdbReadState = 2;
-    ctx.HdbReadTimeout = 1.0;
-    ctx.HdbTop = 9;
-    HistoryTick(ctx, 5.0);  // nothing left to read, time-out passed in the same tick
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    ctx.History.HdbReadTimeout = 1.0;
+    ctx.History.HdbTop = 9;
+    HistoryTick(HistoryOf(ctx), 5.0);  // nothing left to read, time-out passed in the same tick
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(ctx.WriteQueue.Count, 1u);
 }
 
 TEST_F(Readout, TheStationsConfirmationTakesOverThePosition) {
-    ctx.HdbReadState = 2;
-    ctx.HdbWritePos = 10;
-    ctx.HdbTop = 20;
-    HistoryWriteBackItem(ctx, 0xBA, 1, 7, eventText);  // no write-back out yet
-    EXPECT_EQ(ctx.HdbWritePos, 10);
-    ctx.HdbReadState = 8;
-    HistoryWriteBackItem(ctx, 0xBA, 1, 13, eventText);  // another item
-    HistoryWriteBackItem(ctx, 0xBA, 2, 7, eventText);
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    ctx.History.HdbWritePos = 10;
+    ctx.History.HdbTop = 20;
+    HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);  // no write-back out yet
+    EXPECT_EQ(ctx.History.HdbWritePos, 10);
+    ctx.History.HdbReadState = zk::HdbReadState::WriteBack;
+    HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 13, eventText);  // another item
+    HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 2, 7, eventText);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_TRUE(eventText.empty());
-    HistoryWriteBackItem(ctx, 0xBA, 1, 7, eventText);
-    EXPECT_EQ(ctx.HdbReadState, 255);
-    EXPECT_EQ(ctx.HdbWritePos, 20);
+    HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
+    EXPECT_EQ(ctx.History.HdbWritePos, 20);
     EXPECT_EQ(eventText.view(), u8"HDB: zápis nové \"UserPos\" provedeno. "_cp);
 }
 
@@ -348,10 +349,10 @@ TEST_F(Readout, BrowsingNeedsADefinedStationWithABufferAndNoCopyInProgress) {
     std::uint8_t* rec = ctx.Stations[2]->Hdb.get() + 10 * 49999;
     const auto stamp = Le(86400 * 366 + 3600 * 13 + 60 * 14 + 15);  // 1.1.2001 13:14:15
     std::memcpy(rec + 2, stamp.data(), 4);
-    ctx.HdbUserPos = 49999;
-    EXPECT_EQ(BrowsedHistoryRecord(ctx), rec);
-    ShowHistoryRecord(ctx);
-    EXPECT_EQ(std::vector<std::uint16_t>(ctx.HdbDate, ctx.HdbDate + 6),
+    ctx.History.HdbUserPos = 49999;
+    EXPECT_EQ(BrowsedHistoryRecord(HistoryOf(ctx)), rec);
+    ShowHistoryRecord(HistoryOf(ctx));
+    EXPECT_EQ(std::vector<std::uint16_t>(ctx.History.HdbDate, ctx.History.HdbDate + 6),
               (std::vector<std::uint16_t>{1, 1, 2001, 13, 14, 15}));
 
     struct Case {
@@ -359,29 +360,29 @@ TEST_F(Readout, BrowsingNeedsADefinedStationWithABufferAndNoCopyInProgress) {
         void (*change)(DriverContext&);
     };
     const Case cases[] = {
-        {"position beyond the ring", [](DriverContext& c) { c.HdbUserPos = 50000; }},
-        {"copy in progress", [](DriverContext& c) { c.HdbFlag = true; }},
-        {"station without a buffer", [](DriverContext& c) { c.HdbStation = 1; }},
+        {"position beyond the ring", [](DriverContext& c) { c.History.HdbUserPos = 50000; }},
+        {"copy in progress", [](DriverContext& c) { c.History.HdbFlag = true; }},
+        {"station without a buffer", [](DriverContext& c) { c.History.HdbStation = 1; }},
         {"station not defined", [](DriverContext& c) { c.StationCount = 1; }},
-        {"no station", [](DriverContext& c) { c.HdbStation = 0; }},
-        {"station beyond the table", [](DriverContext& c) { c.HdbStation = 101; }},
+        {"no station", [](DriverContext& c) { c.History.HdbStation = 0; }},
+        {"station beyond the table", [](DriverContext& c) { c.History.HdbStation = 101; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DriverContext other;
         ResetContext(other);
         other.StationCount = 3;
-        other.HdbStation = 2;
-        other.HdbUserPos = 0;
+        other.History.HdbStation = 2;
+        other.History.HdbUserPos = 0;
         other.Stations[2]->Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
         std::memcpy(other.Stations[2]->Hdb.get() + 2, stamp.data(), 4);
-        ASSERT_NE(BrowsedHistoryRecord(other), nullptr);
+        ASSERT_NE(BrowsedHistoryRecord(HistoryOf(other)), nullptr);
         c.change(other);
-        EXPECT_EQ(BrowsedHistoryRecord(other), nullptr);
+        EXPECT_EQ(BrowsedHistoryRecord(HistoryOf(other)), nullptr);
         const std::uint16_t before[6] = {9, 9, 9, 9, 9, 9};
-        std::memcpy(other.HdbDate, before, sizeof before);
-        ShowHistoryRecord(other);
-        EXPECT_EQ(std::memcmp(other.HdbDate, before, sizeof before), 0);
+        std::memcpy(other.History.HdbDate, before, sizeof before);
+        ShowHistoryRecord(HistoryOf(other));
+        EXPECT_EQ(std::memcmp(other.History.HdbDate, before, sizeof before), 0);
     }
 }
 
@@ -398,9 +399,9 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
         r[6] = 0xAA;
         return r;
     };
-    ctx.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 30, 49970);
-    ASSERT_EQ(ctx.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
 
     int served = 0;
     while (ctx.ReadQueue.Head) {
@@ -411,16 +412,16 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
             const std::uint32_t offset = address - 0xF00000 + static_cast<std::uint32_t>(i);
             answer[i] = stationRecord(offset / 10)[offset % 10];
         }
-        HistoryDataAnswer(ctx, r.Station, static_cast<std::uint8_t>(r.Kind), r.Word, answer.data(), answer.size());
+        HistoryDataAnswer(HistoryOf(ctx), r.Station, static_cast<std::uint8_t>(r.Kind), r.Word, answer.data(), answer.size());
         RemoveRequest(ctx.ReadQueue, ctx.ReadQueue.Head);
-        HistoryTick(ctx, 0.1);
+        HistoryTick(HistoryOf(ctx), 0.1);
         ++served;
         if (ctx.ReadQueue.Head) {
-            EXPECT_EQ(ctx.HdbReadState, 2);
+            EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
         }
     }
     EXPECT_EQ(served, 4);  // 300 bytes to the end (192 + 108), 300 from the start (192 + 108)
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_EQ(ctx.WriteQueue.Head->Data.view(), std::string_view("\xBA\x01\x07\x1E\x00\x00\x00", 7));
 
@@ -432,19 +433,19 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
     EXPECT_EQ(buf[10 * 30 + 6], 0);     // Top itself is not read
     EXPECT_EQ(buf[10 * 49969 + 6], 0);  // nor the record before UserPos
 
-    ctx.HdbUserPos = 29;
-    HistoryWriteBackItem(ctx, 0xBA, 1, 7, eventText);
-    EXPECT_EQ(ctx.HdbWritePos, 30);
-    EXPECT_EQ(ctx.HdbReadState, 255);
+    ctx.History.HdbUserPos = 29;
+    HistoryWriteBackItem(HistoryOf(ctx), 0xBA, 1, 7, eventText);
+    EXPECT_EQ(ctx.History.HdbWritePos, 30);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
     const HistoryDateTime t = HistoryTime(1000 + 29 * 60);
-    EXPECT_EQ(ctx.HdbDate[3], t.Hour);
-    EXPECT_EQ(ctx.HdbDate[4], t.Minute);
-    EXPECT_EQ(ctx.HdbDate[5], t.Second);
+    EXPECT_EQ(ctx.History.HdbDate[3], t.Hour);
+    EXPECT_EQ(ctx.History.HdbDate[4], t.Minute);
+    EXPECT_EQ(ctx.History.HdbDate[5], t.Second);
 
     // The station now reports UserPos = Top: nothing new.
-    ctx.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 30, 30);
-    EXPECT_EQ(ctx.HdbReadState, 255);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Finished);
 }
 
 // A read given up after answer time-outs leaves the queue without its data. The read-out must
@@ -454,33 +455,33 @@ TEST_F(Readout, AWholeReadoutAroundTheRingEnd) {
 TEST_F(Readout, AReadLostOnTheLineEndsTheReadoutWithoutAWriteBack) {
     auto serve = [&](int skipped, int twice) {
         int n = 0;
-        while (ctx.ReadQueue.Head && ctx.HdbReadState == 2) {
+        while (ctx.ReadQueue.Head && ctx.History.HdbReadState == zk::HdbReadState::Reading) {
             const RequestNode& r = *ctx.ReadQueue.Head;
             const std::vector<std::uint8_t> answer(r.Data.byte(0), 0x5A);
             for (int k = 0; k < (n == twice ? 2 : n == skipped ? 0 : 1); ++k)
-                HistoryDataAnswer(ctx, r.Station, static_cast<std::uint8_t>(r.Kind), r.Word, answer.data(),
+                HistoryDataAnswer(HistoryOf(ctx), r.Station, static_cast<std::uint8_t>(r.Kind), r.Word, answer.data(),
                                   answer.size());
             RemoveRequest(ctx.ReadQueue, ctx.ReadQueue.Head);
-            HistoryTick(ctx, 0.1);
+            HistoryTick(HistoryOf(ctx), 0.1);
             ++n;
         }
         return n;
     };
-    ctx.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 300, 100);  // 2000 bytes: ten reads of 192 bytes and one of 80
-    ASSERT_EQ(ctx.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(serve(1, -1), 11);
-    EXPECT_EQ(ctx.HdbReadState, 9);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(ctx.PendingEventText.view(), u8"HDB: přerušeno čtení - timeout"_cp);
     EXPECT_EQ(ctx.WriteQueue.Count, 0u);
-    EXPECT_EQ(ctx.HdbWritePos, 100);
+    EXPECT_EQ(ctx.History.HdbWritePos, 100);
 
     ctx.PendingEventText.clear();
-    ctx.HdbReadState = 5;
+    ctx.History.HdbReadState = zk::HdbReadState::PositionQuery;
     PositionAnswer(1, 0, 300, 100);
-    ASSERT_EQ(ctx.HdbReadState, 2);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::Reading);
     EXPECT_EQ(serve(-1, 3), 11);
-    EXPECT_EQ(ctx.HdbReadState, 8);
+    EXPECT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
     ASSERT_EQ(ctx.WriteQueue.Count, 1u);
     EXPECT_EQ(ctx.WriteQueue.Head->Data.view(), std::string_view("\xBA\x01\x07\x2C\x01\x00\x00", 7));
 }

@@ -18,6 +18,7 @@
 #include "host/instance.h"
 #include "host/requests.h"
 #include "host/records.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace zktest {
@@ -80,9 +81,9 @@ struct HostFixture {
     HostFixture() {
         std::lock_guard lock(ctx.Lock);
         zk::ResetContext(ctx);
-        zk::PrepareStations(ctx);
-        ctx.CUC_PATH.assign(dir.path() + "/");
-        ctx.DEVICE.assign("/nonexistent/zkdrv-test-tty");
+        zk::PrepareStations(ctx.Stations);
+        ctx.Global.CUC_PATH.assign(dir.path() + "/");
+        ctx.Com.DEVICE.assign("/nonexistent/zkdrv-test-tty");
         rec->Window = std::make_unique<zk::StatusWindow>();
         zk::InitStatusWindow(*rec->Window);
         rec->Window->EventList.clear();
@@ -116,16 +117,7 @@ struct HostFixture {
     }
     zk::ChannelItem& Item(int station, std::uint16_t channel, std::uint8_t direction, std::uint8_t a0, std::uint8_t a1,
                           std::uint8_t a2, std::uint8_t type) {
-        auto item = std::make_unique<zk::ChannelItem>();
-        item->Channel = channel;
-        item->Direction = direction;
-        item->Address[0] = a0;
-        item->Address[1] = a1;
-        item->Address[2] = a2;
-        item->Type = type;
-        zk::ChannelItem& ref = *item;
-        Station(station).Channels.push_back(std::move(item));
-        return ref;
+        return zktest::AddChannelItem(Station(station), channel, type, direction, a0, a1, a2);
     }
     // A block with one element per character of `types` (codes '1'..'6') and `directions`.
     zk::MemoryBlock& Block(int station, std::uint16_t channelRead, std::uint16_t first, std::string_view types,

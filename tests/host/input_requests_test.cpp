@@ -115,27 +115,27 @@ TEST(GetInputSystemChannels, EachServesItsOwnTypeAndEndsTheSearch) {
     s.BinaryIn.fill(true);
     f.Build();
 
-    ctx.TableRow = 3;
-    TextRow& row = ctx.TextTable[2];
+    ctx.Table.TableRow = 3;
+    TextRow& row = ctx.Table.TextTable[2];
     for (int k = 0; k < 7; ++k) row.State[k] = static_cast<std::uint8_t>(0x11 * (k + 1));
     row.Cells[0].assign(FloatToStationReal(100.0).view());     // 46 90 00
     row.Cells[7].assign(FloatToStationReal(-0.75).view());     // BF 80 00
     row.Cells[1].assign(std::string_view("\x81\x02\x40", 3));
-    ctx.MbActive = true;
-    ctx.MbFileFlag = true;
+    ctx.Table.MbActive = true;
+    ctx.Table.MbFileFlag = true;
     ctx.Modem.ModemReady = true;
-    ctx.PassInterval = 12.5;
-    ctx.HdbStation = 0x12345;
-    ctx.HdbNumber = 3;
-    ctx.HdbWritePos = 1234;
-    ctx.HdbTop = 5678;
-    ctx.HdbReadState = 255;
-    ctx.HdbReadTime = 1.5;
-    ctx.HdbReadTimeout = 600.0;
-    ctx.HdbItem13 = -9;
-    ctx.HdbCapacity = 50000;
-    ctx.HdbUserPos = 49999;
-    for (int k = 0; k < 6; ++k) ctx.HdbDate[k] = static_cast<std::uint16_t>(2000 + k);
+    ctx.Timing.PassInterval = 12.5;
+    ctx.History.HdbStation = 0x12345;
+    ctx.History.HdbNumber = 3;
+    ctx.History.HdbWritePos = 1234;
+    ctx.History.HdbTop = 5678;
+    ctx.History.HdbReadState = zk::HdbReadState::Finished;
+    ctx.History.HdbReadTime = 1.5;
+    ctx.History.HdbReadTimeout = 600.0;
+    ctx.History.HdbItem13 = -9;
+    ctx.History.HdbCapacity = 50000;
+    ctx.History.HdbUserPos = 49999;
+    for (int k = 0; k < 6; ++k) ctx.History.HdbDate[k] = static_cast<std::uint16_t>(2000 + k);
     ctx.TestValue = 3.25;
     ctx.TestChannel = 777;
     ctx.TestFlag = true;
@@ -201,10 +201,10 @@ TEST(GetInputSystemChannels, EachServesItsOwnTypeAndEndsTheSearch) {
 
 TEST(GetInputSystemChannels, TableReadsFollowTableRowAndStayInsideTheTable) {
     HostFixture f;
-    f.ctx.TextTable[527].State[0] = 0x5A;
-    f.ctx.TableRow = 528;
+    f.ctx.Table.TextTable[527].State[0] = 0x5A;
+    f.ctx.Table.TableRow = 528;
     ExpectRead(f, 60004, {3, "5A"});
-    f.ctx.TableRow = 529;  // only a bad write could leave it here
+    f.ctx.Table.TableRow = 529;  // only a bad write could leave it here
     ExpectRead(f, 60004, {3, ""});
     ExpectRead(f, 60010, {10, ""});
 }
@@ -218,8 +218,8 @@ TEST(GetInputSystemChannels, HistoryRecordOnlyWhileItCanBeBrowsed) {
     std::uint8_t* r = s.Hdb.get() + 49999 * kHdbRecordSize;
     const std::uint8_t record[10] = {0x34, 0x12, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00, 0x80, 0x3F};
     std::memcpy(r, record, sizeof record);
-    f.ctx.HdbStation = 2;
-    f.ctx.HdbUserPos = 49999;
+    f.ctx.History.HdbStation = 2;
+    f.ctx.History.HdbUserPos = 49999;
     ExpectRead(f, 65411, {4, "3412"});
     ExpectRead(f, 65412, {5, "78563412"});
     ExpectRead(f, 65413, {9, HexOf(1.0f)});
@@ -232,16 +232,16 @@ TEST(GetInputSystemChannels, HistoryRecordOnlyWhileItCanBeBrowsed) {
         const char* why;
         std::function<void(DriverContext&)> set;
     } blocked[] = {
-        {"position 50000", [](DriverContext& c) { c.HdbUserPos = 50000; }},
-        {"copy in progress", [](DriverContext& c) { c.HdbFlag = true; }},
-        {"station 0", [](DriverContext& c) { c.HdbStation = 0; }},
-        {"station not defined", [](DriverContext& c) { c.HdbStation = 3; }},
-        {"no buffer", [](DriverContext& c) { c.HdbStation = 1; }},
+        {"position 50000", [](DriverContext& c) { c.History.HdbUserPos = 50000; }},
+        {"copy in progress", [](DriverContext& c) { c.History.HdbFlag = true; }},
+        {"station 0", [](DriverContext& c) { c.History.HdbStation = 0; }},
+        {"station not defined", [](DriverContext& c) { c.History.HdbStation = 3; }},
+        {"no buffer", [](DriverContext& c) { c.History.HdbStation = 1; }},
     };
     for (const Blocked& b : blocked) {
-        f.ctx.HdbStation = 2;
-        f.ctx.HdbUserPos = 49999;
-        f.ctx.HdbFlag = false;
+        f.ctx.History.HdbStation = 2;
+        f.ctx.History.HdbUserPos = 49999;
+        f.ctx.History.HdbFlag = false;
         b.set(f.ctx);
         EXPECT_TRUE(Untouched(f.Get(65411, HostU16))) << b.why;
         EXPECT_TRUE(Untouched(f.Get(65412, HostU32))) << b.why;
@@ -344,12 +344,12 @@ TEST(GetInputDriverChannels, CountersAndQueueLengths) {
     DriverContext& ctx = f.ctx;
     ctx.SentCount = 11.0;
     ctx.SinceAnswer = 2.5;
-    ctx.OutKind = 16;
-    ctx.FullSleepLeft = 30.0;
-    ctx.ReceivedCount = 13.0;
-    ctx.OutStation = 4;
-    ctx.TxState = 2;
-    ctx.AcceptedCount = 12.0;
+    ctx.Scheduler.OutKind = 16;
+    ctx.Scheduler.FullSleepLeft = 30.0;
+    ctx.Framing.ReceivedCount = 13.0;
+    ctx.Scheduler.OutStation = 4;
+    ctx.Scheduler.TxState = zk::TxState::Receiving;
+    ctx.Framing.AcceptedCount = 12.0;
     ctx.SinceTransmit = 0.5;
     AppendRequest(ctx.ReadQueue, 1, 16, 0, "abc", nullptr);
     AppendRequest(ctx.ReadQueue, 1, 16, 0, "abd", nullptr);

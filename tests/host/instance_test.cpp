@@ -120,7 +120,7 @@ TEST(InstanceDone, FreesTheWindowAndDisposeWritesTheDoneLinesInOrder) {
     Init(*rec, 5, "x.par", text, 0, 0, 0);
     DriverContext& ctx = *rec->Context;
     ctx.Log.LogFileName.assign(dir.file("drv.log"));
-    EnableLog(ctx);
+    EnableLog(ctx.Log, ctx.DriverName.view());
     {
         std::lock_guard lock(ctx.Lock);
         AppendRequest(ctx.ReadQueue, 1, 16, 0, "abc", nullptr);

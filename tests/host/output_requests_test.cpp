@@ -12,6 +12,7 @@
 #include "line/pty.h"
 #include "line/serial.h"
 #include "host/commands.h"
+#include "worker/line_commands.h"
 #include "line/modem.h"
 #include "protocol/encodings.h"
 
@@ -43,12 +44,12 @@ std::string Snapshot(HostFixture& f) {
         for (const auto& item : s.Channels) out += FormatReal(1, 3, item->Value) + std::to_string(item->RawValue);
     }
     out += std::to_string(c.SentCount.load()) + std::to_string(c.InputsSuspended.load()) +
-           std::to_string(c.MbRequestStation) + std::to_string(c.MbKindIndex) + std::to_string(c.TableRow) +
-           std::to_string(c.MbActive.load()) + std::to_string(c.MbFileFlag) + std::to_string(c.MbAltKinds.load()) +
-           std::to_string(c.BEEP.load()) + std::to_string(c.HdbStation) + std::to_string(c.HdbNumber) +
-           std::to_string(c.HdbReadState) + std::to_string(c.HdbReadTimeout) + std::to_string(c.HdbUserPos) +
+           std::to_string(c.Table.MbRequestStation) + std::to_string(c.Table.MbKindIndex) + std::to_string(c.Table.TableRow) +
+           std::to_string(c.Table.MbActive.load()) + std::to_string(c.Table.MbFileFlag) + std::to_string(c.Table.MbAltKinds.load()) +
+           std::to_string(c.Global.BEEP.load()) + std::to_string(c.History.HdbStation) + std::to_string(c.History.HdbNumber) +
+           std::to_string(static_cast<int>(c.History.HdbReadState)) + std::to_string(c.History.HdbReadTimeout) + std::to_string(c.History.HdbUserPos) +
            std::to_string(c.TestValue) + std::to_string(c.TestChannel) + std::to_string(c.TestFlag) +
-           std::to_string(c.TxState.load());
+           std::to_string(static_cast<int>(c.Scheduler.TxState.load()));
     return out;
 }
 
@@ -142,18 +143,18 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
     const Case cases[] = {
         {486, 10, Bits(41.0), [](HostFixture& f) { EXPECT_EQ(f.ctx.SentCount.load(), 41.0); }},
         {487, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.InputsSuspended.load()); }},
-        {60000, 3, 2, [](HostFixture& f) { EXPECT_EQ(f.ctx.MbRequestStation, 2); }},
-        {60001, 3, 3, [](HostFixture& f) { EXPECT_EQ(f.ctx.MbKindIndex, 3); }},
-        {60002, 4, 528, [](HostFixture& f) { EXPECT_EQ(f.ctx.TableRow, 528); }},
+        {60000, 3, 2, [](HostFixture& f) { EXPECT_EQ(f.ctx.Table.MbRequestStation, 2); }},
+        {60001, 3, 3, [](HostFixture& f) { EXPECT_EQ(f.ctx.Table.MbKindIndex, 3); }},
+        {60002, 4, 528, [](HostFixture& f) { EXPECT_EQ(f.ctx.Table.TableRow, 528); }},
         {60003, 2, 0,
          [](HostFixture& f) {
-             EXPECT_TRUE(f.ctx.MbActive.load());
+             EXPECT_TRUE(f.ctx.Table.MbActive.load());
              EXPECT_EQ(f.ctx.ReadQueue.Count, 88u);
-             EXPECT_EQ(f.ctx.TextTable[5].State[0], 0);
+             EXPECT_EQ(f.ctx.Table.TextTable[5].State[0], 0);
          }},
-        {60021, 2, 0, [](HostFixture& f) { EXPECT_TRUE(f.ctx.MbFileFlag); }},
-        {60022, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.MbFileFlag); }},
-        {60292, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.MbAltKinds.load()); }},
+        {60021, 2, 0, [](HostFixture& f) { EXPECT_TRUE(f.ctx.Table.MbFileFlag); }},
+        {60022, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.Table.MbFileFlag); }},
+        {60292, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.Table.MbAltKinds.load()); }},
         {60293, 2, 1,
          [](HostFixture& f) {
              ASSERT_EQ(f.ctx.Modem.CommandQueue.size(), 1u);
@@ -167,33 +168,33 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
              EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Kind, ModemHangUp);
              EXPECT_EQ(f.LastEvent(), "Zavěšení linky...");
          }},
-        {65398, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.BEEP.load()); }},
+        {65398, 2, 1, [](HostFixture& f) { EXPECT_TRUE(f.ctx.Global.BEEP.load()); }},
         {65400, 7, 2,
          [](HostFixture& f) {
-             EXPECT_EQ(f.ctx.HdbStation, 2);
-             EXPECT_EQ(f.ctx.HdbReadState, 6);
+             EXPECT_EQ(f.ctx.History.HdbStation, 2);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Chosen);
          }},
         {65401, 7, 8,
          [](HostFixture& f) {
-             EXPECT_EQ(f.ctx.HdbNumber, 8);
-             EXPECT_EQ(f.ctx.HdbReadState, 6);
+             EXPECT_EQ(f.ctx.History.HdbNumber, 8);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Chosen);
          }},
-        {65406, 10, Bits(120.0), [](HostFixture& f) { EXPECT_EQ(f.ctx.HdbReadTimeout, 120.0); }},
+        {65406, 10, Bits(120.0), [](HostFixture& f) { EXPECT_EQ(f.ctx.History.HdbReadTimeout, 120.0); }},
         {65407, 2, 0,
          [](HostFixture& f) {
-             EXPECT_EQ(f.ctx.HdbReadState, 5);
+             EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
              EXPECT_EQ(Requests(f.ctx.ReadQueue), std::vector<std::string>{"1 16 0 000001BA010DBA010EBA0105"});
              EXPECT_EQ(f.LastEvent(), "Start čtení HDB");
          }},
-        {65410, 4, 49999, [](HostFixture& f) { EXPECT_EQ(f.ctx.HdbUserPos, 49999); }},
+        {65410, 4, 49999, [](HostFixture& f) { EXPECT_EQ(f.ctx.History.HdbUserPos, 49999); }},
         {65415, 2, 0, [](HostFixture&) {}},
         {65531, 2, 0,
          [](HostFixture& f) {
              EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
              EXPECT_EQ(f.ctx.WriteQueue.Count, 0u);
-             EXPECT_EQ(f.ctx.TxState.load(), 0);
-             EXPECT_TRUE(f.ctx.LastTxMessage.empty());
-             EXPECT_TRUE(f.ctx.RxFrame.empty());
+             EXPECT_EQ(f.ctx.Scheduler.TxState.load(), zk::TxState::Choose);
+             EXPECT_TRUE(f.ctx.Framing.LastTxMessage.empty());
+             EXPECT_TRUE(f.ctx.Framing.RxFrame.empty());
          }},
         {65533, 10, Bits(2.5), [](HostFixture& f) { EXPECT_EQ(f.ctx.TestValue, 2.5); }},
         {65534, 10, Bits(501.9), [](HostFixture& f) { EXPECT_EQ(f.ctx.TestChannel, 501); }},
@@ -209,9 +210,9 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
         f.Serve();
         f.Standard(1);
         f.Standard(2);
-        f.ctx.TxState = 3;
-        f.ctx.LastTxMessage.assign("last");
-        f.ctx.RxFrame.assign("xy");
+        f.ctx.Scheduler.TxState = zk::TxState::Pause;
+        f.ctx.Framing.LastTxMessage.assign("last");
+        f.ctx.Framing.RxFrame.assign("xy");
         f.ctx.Stations[1]->BinaryIn[1] = true;
         AppendRequest(f.ctx.WriteQueue, 2, 4, 1, {}, nullptr);
     };
@@ -254,25 +255,25 @@ TEST(OutputSystemChannels, SettingsOutsideTheirRangeTakeTheirDefaults) {
         std::uint64_t bits;
         std::function<bool(DriverContext&)> holds;
     } cases[] = {
-        {60001, 3, 7, [](DriverContext& c) { return c.MbKindIndex == 1; }},
-        {60001, 3, 0, [](DriverContext& c) { return c.MbKindIndex == 1; }},
-        {60002, 4, 0, [](DriverContext& c) { return c.TableRow == 1; }},
-        {60002, 4, 529, [](DriverContext& c) { return c.TableRow == 1; }},
-        {65400, 7, 3, [](DriverContext& c) { return c.HdbReadState == 1 && c.HdbStation == 1; }},
-        {65400, 7, 0xFFFF, [](DriverContext& c) { return c.HdbReadState == 1 && c.HdbStation == 1; }},
-        {65401, 7, 9, [](DriverContext& c) { return c.HdbReadState == 1 && c.HdbNumber == 1; }},
+        {60001, 3, 7, [](DriverContext& c) { return c.Table.MbKindIndex == 1; }},
+        {60001, 3, 0, [](DriverContext& c) { return c.Table.MbKindIndex == 1; }},
+        {60002, 4, 0, [](DriverContext& c) { return c.Table.TableRow == 1; }},
+        {60002, 4, 529, [](DriverContext& c) { return c.Table.TableRow == 1; }},
+        {65400, 7, 3, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbStation == 1; }},
+        {65400, 7, 0xFFFF, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbStation == 1; }},
+        {65401, 7, 9, [](DriverContext& c) { return c.History.HdbReadState == zk::HdbReadState::Idle && c.History.HdbNumber == 1; }},
         {65534, 10, Bits(-1.0), [](DriverContext& c) { return c.TestChannel == 65535; }},
         {65534, 10, Bits(std::nan("")), [](DriverContext& c) { return c.TestChannel == 0; }},
         {65534, 10, Bits(1e300), [](DriverContext& c) { return c.TestChannel == 65535; }},
         // Reals that the driver keeps as finite numbers refuse NaN and infinities.
         {486, 10, Bits(std::nan("")), [](DriverContext& c) { return c.SentCount.load() == 0.0; }},
         {65533, 10, Bits(std::numeric_limits<double>::infinity()), [](DriverContext& c) { return c.TestValue == 0.0; }},
-        {65406, 10, Bits(-std::numeric_limits<double>::infinity()), [](DriverContext& c) { return c.HdbReadTimeout == 600.0; }},
+        {65406, 10, Bits(-std::numeric_limits<double>::infinity()), [](DriverContext& c) { return c.History.HdbReadTimeout == 600.0; }},
     };
     for (const auto& c : cases) {
-        f.ctx.MbKindIndex = 2;
-        f.ctx.TableRow = 5;
-        f.ctx.HdbReadState = 0;
+        f.ctx.Table.MbKindIndex = 2;
+        f.ctx.Table.TableRow = 5;
+        f.ctx.History.HdbReadState = zk::HdbReadState::Start;
         f.Put(c.channel, c.type, c.bits);
         EXPECT_TRUE(c.holds(f.ctx)) << c.channel << " " << c.bits;
     }
@@ -291,32 +292,32 @@ TEST(OutputSystemChannels, HistoryReadOutStartsAndStopsOnlyInTheirStates) {
     HostFixture f;
     f.Standard(1);
     f.Standard(2);
-    f.ctx.HdbStation = 2;
-    f.ctx.HdbNumber = 4;
+    f.ctx.History.HdbStation = 2;
+    f.ctx.History.HdbNumber = 4;
     for (int state : {1, 2, 3, 4, 5, 9}) {
-        f.ctx.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65407, HostBoolean, 1);
-        EXPECT_EQ(f.ctx.HdbReadState, state);
+        EXPECT_EQ(f.ctx.History.HdbReadState, static_cast<zk::HdbReadState>(state));
     }
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     for (int state : {0, 6, 7, 8, 255}) {
-        f.ctx.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65407, HostBoolean, 0);
-        EXPECT_EQ(f.ctx.HdbReadState, 5);
+        EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::PositionQuery);
         EXPECT_EQ(Requests(f.ctx.ReadQueue).back(), "2 16 0 000001BA010DBA010EBA0108");
         EmptyQueue(f.ctx.ReadQueue);
     }
     // Interrupting: only while the position query or the reading runs.
     AppendRequest(f.ctx.ReadQueue, 2, 240, 1, {}, nullptr);
     for (int state : {0, 1, 6, 7, 8, 255}) {
-        f.ctx.HdbReadState = state;
+        f.ctx.History.HdbReadState = static_cast<zk::HdbReadState>(state);
         f.Put(65408, HostBoolean, 1);
-        EXPECT_EQ(f.ctx.HdbReadState, state);
+        EXPECT_EQ(f.ctx.History.HdbReadState, static_cast<zk::HdbReadState>(state));
     }
     EXPECT_EQ(f.ctx.ReadQueue.Count, 1u);
-    f.ctx.HdbReadState = 2;
+    f.ctx.History.HdbReadState = zk::HdbReadState::Reading;
     f.Put(65408, HostBoolean, 1);
-    EXPECT_EQ(f.ctx.HdbReadState, 7);
+    EXPECT_EQ(f.ctx.History.HdbReadState, zk::HdbReadState::Interrupted);
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(f.LastEvent(), "Přerušeno čtení HDB");
 }
@@ -376,11 +377,11 @@ TEST(MemoryBlockRead, QueuesTheEightyEightBlocksWithTheChosenKinds) {
         f.Put(60000, HostU8, 2);
         f.Put(60001, HostU8, c.kindIndex);
         f.Put(60292, HostBoolean, c.alt);
-        f.ctx.TextTable[9].State[3] = 7;
+        f.ctx.Table.TextTable[9].State[3] = 7;
         f.Put(60003, HostBoolean, 0);  // whatever the value
-        EXPECT_EQ(f.ctx.TextTable[9].State[3], 0);
-        EXPECT_EQ(f.ctx.MbStation, 2);
-        EXPECT_TRUE(f.ctx.MbActive.load());
+        EXPECT_EQ(f.ctx.Table.TextTable[9].State[3], 0);
+        EXPECT_EQ(f.ctx.Table.MbStation, 2);
+        EXPECT_TRUE(f.ctx.Table.MbActive.load());
         const auto queued = Requests(f.ctx.ReadQueue);
         ASSERT_EQ(queued.size(), 88u);
         EXPECT_EQ(queued.front(), "2 " + std::to_string(c.kind) + " 32768 ");
@@ -401,9 +402,9 @@ TEST(MemoryBlockRead, NoStationNoRead) {
         f.Standard(2);
         f.Put(60000, HostU8, station);
         f.Put(60003, HostBoolean, 1);
-        EXPECT_FALSE(f.ctx.MbActive.load()) << int{station};
+        EXPECT_FALSE(f.ctx.Table.MbActive.load()) << int{station};
         EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
-        EXPECT_EQ(f.ctx.MbStation, 1);
+        EXPECT_EQ(f.ctx.Table.MbStation, 1);
     }
 }
 
@@ -411,26 +412,26 @@ TEST(MemoryBlockFile, HoldsTheTableRowsAsThirtyOneByteRecords) {
     HostFixture f;
     StationRecord& s = f.Standard(1);
     s.Address = 113;  // station code B3
-    f.ctx.MbStation = 1;
-    f.ctx.MbKindIndex = 2;
+    f.ctx.Table.MbStation = 1;
+    f.ctx.Table.MbKindIndex = 2;
     for (int r = 0; r < kTableRows; ++r) {
-        TextRow& row = f.ctx.TextTable[static_cast<std::size_t>(r)];
+        TextRow& row = f.ctx.Table.TextTable[static_cast<std::size_t>(r)];
         for (int k = 0; k < 7; ++k) row.State[k] = static_cast<std::uint8_t>(r * 7 + k);
         for (int c = 0; c < 8; ++c) {
             const char cell[3] = {static_cast<char>(r), static_cast<char>(c), static_cast<char>(r + c)};
             row.Cells[static_cast<std::size_t>(c)].assign(std::string_view(cell, 3));
         }
     }
-    f.ctx.TextTable[0].State[0] = 17;
-    f.ctx.TextTable[0].State[1] = 5;
-    f.ctx.TextTable[0].State[2] = 23;
+    f.ctx.Table.TextTable[0].State[0] = 17;
+    f.ctx.Table.TextTable[0].State[1] = 5;
+    f.ctx.Table.TextTable[0].State[2] = 23;
     f.Put(60021, HostBoolean, 1);
     const std::string name = f.dir.file("B3270523.CUC");
     ASSERT_TRUE(Exists(name));
     const std::string bytes = ReadFile(name);
     ASSERT_EQ(bytes.size(), 528u * 31u);
     for (int r = 0; r < kTableRows; ++r) {
-        const TextRow& row = f.ctx.TextTable[static_cast<std::size_t>(r)];
+        const TextRow& row = f.ctx.Table.TextTable[static_cast<std::size_t>(r)];
         std::string expected(reinterpret_cast<const char*>(row.State), 7);
         for (const auto& cell : row.Cells) expected += cell.view();
         ASSERT_EQ(bytes.substr(static_cast<std::size_t>(r) * 31, 31), expected) << "row " << r + 1;
@@ -439,16 +440,16 @@ TEST(MemoryBlockFile, HoldsTheTableRowsAsThirtyOneByteRecords) {
 
     // The row state comes from row 2 when the station has parameter-file channels.
     f.Item(1, 1200, DirRead, 0, 0, 0, QqWord);
-    f.ctx.TextTable[1].State[0] = 4;
-    f.ctx.TextTable[1].State[1] = 0;
-    f.ctx.TextTable[1].State[2] = 9;
+    f.ctx.Table.TextTable[1].State[0] = 4;
+    f.ctx.Table.TextTable[1].State[1] = 0;
+    f.ctx.Table.TextTable[1].State[2] = 9;
     EXPECT_EQ(MemoryBlockFileName(f.ctx), f.dir.file("B32") + "40009.CUC");
 }
 
 TEST(MemoryBlockFile, StationCodes) {
     HostFixture f;
     f.Standard(1);
-    f.ctx.MbStation = 1;
+    f.ctx.Table.MbStation = 1;
     const std::pair<std::uint8_t, const char*> cases[] = {{0, "00"}, {7, "07"}, {99, "99"}, {100, "A0"},
                                                            {109, "A9"}, {110, "B0"}, {255, "P5"}};
     for (const auto& [address, code] : cases) {
@@ -460,19 +461,19 @@ TEST(MemoryBlockFile, StationCodes) {
 TEST(MemoryBlockFile, AFailedSaveIsReportedThroughTheFlag) {
     HostFixture f;
     f.Standard(1).Address = 5;
-    f.ctx.MbStation = 1;
-    f.ctx.MbFileFlag = true;
+    f.ctx.Table.MbStation = 1;
+    f.ctx.Table.MbFileFlag = true;
     // The directory does not exist: nothing is written.
-    f.ctx.CUC_PATH.assign(f.dir.path() + "/missing/");
+    f.ctx.Global.CUC_PATH.assign(f.dir.path() + "/missing/");
     f.Put(60021, HostBoolean, 0);
-    EXPECT_FALSE(f.ctx.MbFileFlag);
+    EXPECT_FALSE(f.ctx.Table.MbFileFlag);
     EXPECT_EQ(As<std::uint8_t>(f.Get(60022, HostBoolean)), 0);
     // The rows do not reach the file (a full device): the flag says so.
-    f.ctx.CUC_PATH.assign(f.dir.path() + "/");
+    f.ctx.Global.CUC_PATH.assign(f.dir.path() + "/");
     ASSERT_EQ(symlink("/dev/full", f.dir.file("05100000.CUC").c_str()), 0);
-    f.ctx.MbFileFlag = true;
+    f.ctx.Table.MbFileFlag = true;
     f.Put(60021, HostBoolean, 0);
-    EXPECT_FALSE(f.ctx.MbFileFlag);
+    EXPECT_FALSE(f.ctx.Table.MbFileFlag);
 }
 
 // ---- Hang-up ---------------------------------------------------------------------------------
@@ -487,7 +488,7 @@ TEST(HangUp, ReplacesTheModemsCommandsOrAbandonsTheDialInProgress) {
     m.ReplyText.assign("RING");
     m.Pausing = true;
     m.LineConnected = true;
-    m.ModemState = 2;
+    m.ModemState = zk::ModemState::AwaitingReply;
     QueueDial(m, "123");
     s2.DialRequested = true;
     s3.DialRequested = true;
@@ -521,7 +522,7 @@ TEST(HangUp, ReplacesTheModemsCommandsOrAbandonsTheDialInProgress) {
     ASSERT_EQ(m.CommandQueue.size(), 1u);
     EXPECT_EQ(m.CommandQueue.front().Kind, ModemHangUp);
     EXPECT_EQ(m.CommandQueue.front().Block.Command.str(), "~~~+++~~~ATH0\r~~");
-    EXPECT_EQ(m.ModemState, 0);
+    EXPECT_EQ(m.ModemState, zk::ModemState::TakeCommand);
 }
 
 // ---- Implicit station channels ------------------------------------------------------------
@@ -672,7 +673,7 @@ TEST(OutputStationChannels, EventLinesKeepTheFullNameAndCutAt255) {
 TEST(OutputStationChannels, ConnectingDialsAfterReopeningThePort) {
     HostFixture f;
     Pty pty;
-    f.ctx.DEVICE.assign(pty.name());
+    f.ctx.Com.DEVICE.assign(pty.name());
     f.Serve();
     SetUpStation(f, false);
     StationRecord& s = *f.ctx.Stations[2];
@@ -689,7 +690,7 @@ TEST(OutputStationChannels, ConnectingDialsAfterReopeningThePort) {
 TEST(OutputStationChannels, ASecondDialWhileDiallingOrConnectedIsNotQueued) {
     HostFixture f;
     Pty pty;
-    f.ctx.DEVICE.assign(pty.name());
+    f.ctx.Com.DEVICE.assign(pty.name());
     f.Serve();
     SetUpStation(f, false);
     StationRecord& s = *f.ctx.Stations[2];
@@ -741,7 +742,7 @@ TEST(OutputStationChannels, WithoutARunningWorkerNothingTouchesTheLine) {
     // Before Init, after a failed Init and after Done.
     HostFixture f;
     Pty pty;
-    f.ctx.DEVICE.assign(pty.name());
+    f.ctx.Com.DEVICE.assign(pty.name());
     SetUpStation(f, false);
     f.Put(976, HostBoolean, 1);
     f.Put(976, HostBoolean, 0);
@@ -759,12 +760,12 @@ TEST(OutputStationChannels, DisconnectingHangsUpAndMarksTheWaitingStation) {
     StationRecord& s = *f.ctx.Stations[2];
     AppendRequest(f.ctx.ReadQueue, 2, 16, 0, "abc", nullptr);
     AppendRequest(f.ctx.WriteQueue, 2, 4, 1, {}, nullptr);
-    f.ctx.TxState = 1;
+    f.ctx.Scheduler.TxState = zk::TxState::Sending;
     s.DialRequested = true;
     f.Put(976, HostBoolean, 0);
     EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
     EXPECT_EQ(f.ctx.WriteQueue.Count, 0u);
-    EXPECT_EQ(f.ctx.TxState.load(), 0);
+    EXPECT_EQ(f.ctx.Scheduler.TxState.load(), zk::TxState::Choose);
     EXPECT_FALSE(s.DialRequested);
     EXPECT_FALSE(s.OnLine);
     EXPECT_TRUE(s.Unreachable);

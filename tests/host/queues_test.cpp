@@ -1,6 +1,6 @@
 // Request queues: the duplicate rule, removal, the indexes behind the duplicate check, and the
 // receive queue.
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ std::string Addr(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
 }
 
 bool AppendRead(RequestQueue& q, std::uint8_t station, const std::string& data) {
-    return AppendRequest(q, station, kKindChannelRead, 0, data, nullptr);
+    return AppendRequest(q, station, ReqChannelRead, 0, data, nullptr);
 }
 
 std::vector<std::string> Datas(const RequestQueue& q) {
@@ -140,10 +140,10 @@ TEST(RequestQueue, AddressIndexCountsEveryGroupOfAMergedRead) {
 TEST(RequestQueue, AddressIndexIgnoresOtherKindsAndPartialGroups) {
     RequestQueue q;
     const std::uint8_t a[3] = {1, 2, 3};
-    AppendRequest(q, 1, kKindChannelWrite, 0, Addr(1, 2, 3) + "vvvv", nullptr);
-    AppendRequest(q, 1, kKindChannelRead, 0, std::string("\x01\x02", 2), nullptr);
+    AppendRequest(q, 1, ReqChannelWrite, 0, Addr(1, 2, 3) + "vvvv", nullptr);
+    AppendRequest(q, 1, ReqChannelRead, 0, std::string("\x01\x02", 2), nullptr);
     EXPECT_FALSE(IsAddressQueued(q, 1, a));
-    AppendRequest(q, 1, kKindChannelRead, 0, Addr(9, 9, 9) + Addr(1, 2, 3) + "x", nullptr);
+    AppendRequest(q, 1, ReqChannelRead, 0, Addr(9, 9, 9) + Addr(1, 2, 3) + "x", nullptr);
     EXPECT_TRUE(IsAddressQueued(q, 1, a));
 }
 
@@ -179,7 +179,7 @@ TEST(RequestQueue, ConcurrentAppendsAndRemovalsUnderTheInstanceLock) {
         for (int i = 0; i < kRounds; ++i) {
             std::lock_guard lock(ctx.Lock);
             AppendRead(ctx.ReadQueue, static_cast<std::uint8_t>(1 + i % 5), Addr(0, static_cast<std::uint8_t>(i % 7), 1));
-            AppendRequest(ctx.WriteQueue, 1, kKindChannelWrite, 0, Addr(0, 0, static_cast<std::uint8_t>(i)), nullptr);
+            AppendRequest(ctx.WriteQueue, 1, ReqChannelWrite, 0, Addr(0, 0, static_cast<std::uint8_t>(i)), nullptr);
         }
     });
     std::thread worker([&] {

@@ -87,7 +87,7 @@ TEST(RequestRobustness, AConfiguredInstanceHandlesOrIgnoresEverything) {
     f.Item(2, 1008, DirBidir, 0, 0, 8, 99);  // an item type no file gives
     f.Block(2, 3000, 3001, "1234569", "3333333");  // and an element type no file gives
     f.Station(2).Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
-    f.ctx.HdbStation = 2;
+    f.ctx.History.HdbStation = 2;
     f.Build();
     Sweep([&](std::uint32_t ch, ZkHostValue* v) { GetInput(*f.rec, static_cast<std::uint16_t>(ch), *v); },
           [&](std::uint32_t ch, std::uint32_t t, std::uint64_t v) { OutputRequest(*f.rec, static_cast<std::uint16_t>(ch), t, v); },
@@ -103,7 +103,7 @@ TEST(RequestRobustness, AConfiguredInstanceHandlesOrIgnoresEverything) {
     }
     EXPECT_TRUE(std::isfinite(f.ctx.TestValue));
     EXPECT_TRUE(std::isfinite(f.ctx.SentCount.load()));
-    std::remove(HistoryFilePath(f.ctx, 2).c_str());  // the sweep's save channel wrote it
+    std::remove(HistoryFilePath(f.ctx.DriverName.view(), 2).c_str());  // the sweep's save channel wrote it
 }
 
 // The host reads, requests and writes while another thread writes the station image, the
@@ -134,7 +134,7 @@ TEST(RequestConcurrency, HostCallsAgainstADecoderWritingTheImage) {
             item.Value = static_cast<float>(k);
             text.Text.assign(std::string(33, static_cast<char>('A' + k % 26)));
             for (auto& cell : block.Cells) cell.assign(FloatToStationReal(x).view());
-            f.ctx.TextTable[0].Cells[0].assign(FloatToStationReal(x).view());
+            f.ctx.Table.TextTable[0].Cells[0].assign(FloatToStationReal(x).view());
             f.ctx.SentCount = x;
             if (f.ctx.ReadQueue.Head) RemoveRequest(f.ctx.ReadQueue, f.ctx.ReadQueue.Head);
             if (f.ctx.WriteQueue.Head) RemoveRequest(f.ctx.WriteQueue, f.ctx.WriteQueue.Head);

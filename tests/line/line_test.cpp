@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "host/records.h"
 #include "line/serial.h"
 #include "pty.h"
@@ -18,7 +20,7 @@ struct Line {
     Pty pty;
     TSerial port;
     LinePort line;
-    std::atomic<std::uint8_t> txState{0};
+    std::atomic<TxState> txState{TxState::Choose};
     Line() {
         port.SetDeviceName(pty.name());
         port.SetDataBits(eDataBits::d8bit);
@@ -69,14 +71,20 @@ TEST(LineHelpers, ReadCharsTakesWhatThereIsAndStopsAt255) {
     EXPECT_EQ(RxCount(l.line), 45);
 }
 
-TEST(LineHelpers, SendTextSetsTheTransmitStateUnlessTheCodeIs254) {
+TEST(LineHelpers, SendTextSetsTheTransmitStateOnlyWhenGivenOne) {
     struct Case {
-        std::uint8_t before, code, after;
-    } cases[] = {{7, 254, 7}, {0, 1, 1}, {1, 5, 5}, {3, 0, 0}};
+        TxState before;
+        std::optional<TxState> next;
+        TxState after;
+    } cases[] = {{static_cast<TxState>(7), std::nullopt, static_cast<TxState>(7)},
+                 {TxState::Choose, TxState::Sending, TxState::Sending},
+                 {TxState::Sending, TxState::AckSent, TxState::AckSent},
+                 {TxState::Pause, TxState::Choose, TxState::Choose}};
     for (const Case& c : cases) {
         Line l;
         l.txState = c.before;
-        SendText(l.line, l.txState, "AT\r", c.code);
+        if (c.next) SendText(l.line, l.txState, "AT\r", *c.next);
+        else SendText(l.line, "AT\r");
         EXPECT_EQ(l.txState.load(), c.after);  // set before anything is written
         EXPECT_EQ(TxCount(l.line), 3);
         FlushLine(l.line);
@@ -86,10 +94,10 @@ TEST(LineHelpers, SendTextSetsTheTransmitStateUnlessTheCodeIs254) {
 
 TEST(LineHelpers, TransmitDoneWaitsOnlyForARequestStillLeaving) {
     Line l;
-    SendText(l.line, l.txState, "frame", 1);
+    SendText(l.line, l.txState, "frame", TxState::Sending);
     EXPECT_FALSE(TransmitDone(l.line, l.txState));
-    EXPECT_TRUE(TransmitDone(l.line, 5));
-    EXPECT_TRUE(TransmitDone(l.line, 0));
+    EXPECT_TRUE(TransmitDone(l.line, TxState::AckSent));
+    EXPECT_TRUE(TransmitDone(l.line, TxState::Choose));
     FlushLine(l.line);
     EXPECT_TRUE(Eventually([&] {
         PumpLine(l.line);
@@ -102,9 +110,9 @@ TEST(LineHelpers, PurgeKeepsReceivedBytesAndTextsQueuedAfterIt) {
     Line l;
     l.pty.Send("kept");
     ASSERT_TRUE(l.PumpUntil(4));
-    SendText(l.line, l.txState, "one", 254);
+    SendText(l.line, "one");
     PurgeLine(l.line);
-    SendText(l.line, l.txState, "two", 254);
+    SendText(l.line, "two");
     FlushLine(l.line);
     EXPECT_EQ(l.pty.Receive(6), "onetwo");
     PumpLine(l.line);

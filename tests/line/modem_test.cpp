@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "host/records.h"
 #include "line/serial.h"
 #include "pty.h"
 
@@ -50,8 +51,8 @@ struct Modem {
     void Pass(std::int64_t stepMs) {
         now += stepMs;
         PumpLine(ctx.Line);
-        ModemTick(ctx);
-        SendPending(ctx);
+        ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
+        SendPending(ctx.Modem, ctx.Line);
         std::size_t queued = 0;
         for (const auto& text : ctx.Line.Outbox) queued += text.size();
         FlushLine(ctx.Line);
@@ -72,8 +73,8 @@ struct Modem {
     bool Collect(std::string_view terminator, int calls, std::int64_t stepMs = 10) {
         for (int i = 0; i < calls; ++i) {
             now += stepMs;
-            ModemTick(ctx);
-            if (CollectReply(ctx, terminator)) return true;
+            ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
+            if (CollectReply(ctx.Modem, ctx.Line, terminator)) return true;
         }
         return false;
     }
@@ -88,12 +89,12 @@ TEST(ModemSend, ADialGoesOutAsOneWriteOfCommandNumberAndSuffix) {
     const ModemCommand& c = m.ctx.Modem.CommandQueue.front();
     EXPECT_EQ(c.Kind, ModemDial);
     m.ctx.Modem.PendingText = ModemCommandText(c);
-    m.ctx.TxState = 1;
+    m.ctx.Scheduler.TxState = zk::TxState::Sending;
     m.Pass(10);
     ASSERT_EQ(m.arrivals.size(), 1u);
     EXPECT_EQ(m.arrivals[0].text, "ATDP123\r");
     EXPECT_TRUE(m.ctx.Modem.PendingText.empty());
-    EXPECT_EQ(m.ctx.TxState.load(), 1);  // modem texts leave the transmit state alone
+    EXPECT_EQ(m.ctx.Scheduler.TxState.load(), zk::TxState::Sending);  // modem texts leave the transmit state alone
 }
 
 TEST(ModemSend, EachPauseLastsAtLeastASecondOnTheInstanceClock) {
@@ -231,12 +232,12 @@ TEST(ModemTimers, TheTickAdvancesTimersQueueHeadConnectionAndRings) {
     m.RingCount = 3;
 
     now += 500;
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     EXPECT_EQ(m.ModemMsTimers[0], 0.0);  // past 100: back to 0
     EXPECT_EQ(m.ModemMsTimers[4], 500.0);
     EXPECT_EQ(m.ModemMsTimers[7], 500.0);
     now += 600;
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     EXPECT_EQ(m.ModemMsTimers[4], 0.0);  // past 1000: back to 0
     EXPECT_EQ(m.ModemMsTimers[7], 1100.0);
     EXPECT_DOUBLE_EQ(m.CommandQueue.front().Block.Elapsed, 1.1);
@@ -245,18 +246,18 @@ TEST(ModemTimers, TheTickAdvancesTimersQueueHeadConnectionAndRings) {
     EXPECT_EQ(m.RingCount, 3);
 
     now += 9000;  // 10.1 s since the ring counting started: past RingTimeout
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     EXPECT_EQ(m.RingCount, 0);
     now += 5000;
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     EXPECT_DOUBLE_EQ(m.SinceRing, 10.1);  // no longer counted without rings
 
     // Midnight: the tick that crosses it adds nothing.
     now = 24LL * 3600000 - 10;
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     const double before = m.ModemMsTimers[7];
     now = 24LL * 3600000 + 20;
-    ModemTick(ctx);
+    ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
     EXPECT_EQ(m.ModemMsTimers[7], before);
     EXPECT_EQ(m.ModemLastTick, 2);
 }

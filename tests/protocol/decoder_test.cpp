@@ -1,7 +1,7 @@
 // The response decoder: what each answer item does to the station's data image, the event
 // text, the acknowledgements, the QQ answers against their stored requests and the sample
 // blocks of a memory-block read.
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
 
 #include <bit>
 #include <cstring>
@@ -59,7 +59,7 @@ TEST_F(Decoder, BinaryInputsOfTheDocumentedFrame) {
     for (int n = 1; n <= 8; ++n) EXPECT_EQ(st1().BinaryIn[static_cast<std::size_t>(n)], n <= 4) << n;
     EXPECT_TRUE(st1().BiFresh);
     EXPECT_EQ(Labels(st1()), "BI ");
-    EXPECT_FALSE(ctx.AckPending);
+    EXPECT_FALSE(ctx.Scheduler.AckPending);
 }
 
 TEST_F(Decoder, FramesFromUnknownStationsOrForOthersAreIgnored) {
@@ -101,13 +101,13 @@ TEST_F(Decoder, AnyAnswerRefreshesTheStationAndStartsTheEventText) {
     s.ErrorCount = 7;
     s.ElapsedTime = 12.0;
     s.Unreachable = true;
-    ctx.MsTimers[2] = 500.0;
+    ctx.Timers.Answer = 500.0;
     EXPECT_TRUE(Decode(Plain(1, B({'L', 0x00}))));
     EXPECT_EQ(s.SleepLeft, 0.0);
     EXPECT_EQ(s.ErrorCount, 0);
     EXPECT_EQ(s.ElapsedTime, 0.0);
     EXPECT_FALSE(s.Unreachable);
-    EXPECT_EQ(ctx.MsTimers[2], 0.0);
+    EXPECT_EQ(ctx.Timers.Answer, 0.0);
     EXPECT_EQ(Labels(s), "");
 
     // A long name: the text up to the name is cut to 146 characters, then " - ".
@@ -223,25 +223,25 @@ TEST_F(Decoder, ErrorReportsWithAndWithoutText) {
 
 TEST_F(Decoder, ActiveReportInARoutedFrameIsAcknowledgedWithTheItemsEchoed) {
     StationRecord& s = st5();
-    ctx.HoldPolling = true;
-    ctx.PREFIX.assign(B({0xFF, 0xFF}));
-    ctx.SUFFIX.assign(B({0x0D}));
+    ctx.Scheduler.HoldPolling = true;
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFF}));
+    ctx.Global.SUFFIX.assign(B({0x0D}));
     const std::string frame = WithCheck(B({0x01, 0x08, 'Y', 0x07, 0x02, 0x05, 'H', 'L', 0x00}));
     EXPECT_TRUE(Decode(frame));
     EXPECT_TRUE(s.ActiveReport);
     EXPECT_TRUE(s.OnLine);
-    EXPECT_FALSE(ctx.HoldPolling);
+    EXPECT_FALSE(ctx.Scheduler.HoldPolling);
     EXPECT_EQ(Labels(s), Cp(text::kLabelActiveReport));
-    ASSERT_TRUE(ctx.AckPending);
+    ASSERT_TRUE(ctx.Scheduler.AckPending);
     const std::string ack = WithCheck(B({0x07, 0x08, 'y', 0x00, 0x05, 0x00, 'H', 'L', 0x00}));
-    EXPECT_EQ(Hex(ctx.AckText.view()), Hex(B({0xFF, 0xFF}) + ack + B({0x0D})));
+    EXPECT_EQ(Hex(ctx.Scheduler.AckText.view()), Hex(B({0xFF, 0xFF}) + ack + B({0x0D})));
     const std::vector<std::string> log = LogLines();
     EXPECT_NE(std::find(log.begin(), log.end(), "Answer : AH"), log.end());
-    EXPECT_NE(std::find(log.begin(), log.end(), "SEND : " + Hex(ctx.AckText.view())), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "SEND : " + Hex(ctx.Scheduler.AckText.view())), log.end());
 
     // Another answer without an acknowledgement clears the flag.
     EXPECT_TRUE(Decode(Plain(5, B({'L', 0}))));
-    EXPECT_FALSE(ctx.AckPending);
+    EXPECT_FALSE(ctx.Scheduler.AckPending);
 }
 
 TEST_F(Decoder, ControlErrorInAPlainFrameIsAcknowledgedWithTheFrameItself) {
@@ -249,13 +249,13 @@ TEST_F(Decoder, ControlErrorInAPlainFrameIsAcknowledgedWithTheFrameItself) {
     EXPECT_TRUE(Decode(frame));
     EXPECT_TRUE(st5().ControlError);
     EXPECT_EQ(Labels(st5()), Cp(text::kLabelControlError));
-    EXPECT_TRUE(ctx.AckPending);
-    EXPECT_EQ(Hex(ctx.AckText.view()), Hex(frame));
+    EXPECT_TRUE(ctx.Scheduler.AckPending);
+    EXPECT_EQ(Hex(ctx.Scheduler.AckText.view()), Hex(frame));
 
     // A lower-case routing item is echoed unchanged as well.
     const std::string routed = Routed(1, 5, B({'X'}));
     EXPECT_TRUE(Decode(routed));
-    EXPECT_EQ(Hex(ctx.AckText.view()), Hex(routed));
+    EXPECT_EQ(Hex(ctx.Scheduler.AckText.view()), Hex(routed));
 }
 
 TEST_F(Decoder, ConstantsAreStoredAsMemoryOutputs) {
@@ -368,7 +368,7 @@ TEST_F(Decoder, AnUnknownLetterOrAnItemThatDoesNotFitEndsTheWalk) {
         {"routing item short", B({'L', 0, 'y', 0})},
     };
     s.DefAnalogInAddr = 0x0200;
-    ctx.MbKindIndex = 1;
+    ctx.Table.MbKindIndex = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         s.BinaryIn = {};
@@ -385,8 +385,8 @@ TEST_F(Decoder, SampleBlocksFillTableRowsAndTheHostBufferHeader) {
     std::vector<std::uint8_t> host(kHostBufferSize + 64, 0xEE);
     ctx.HostBuffer = host.data();
     std::memset(host.data(), 0, kHostBufferSize);
-    ctx.MbKindIndex = 1;
-    ctx.MbActive = true;
+    ctx.Table.MbKindIndex = 1;
+    ctx.Table.MbActive = true;
     auto samples = [](std::uint8_t seed) {
         std::string data;
         for (int j = 0; j < 6; ++j) {
@@ -403,24 +403,24 @@ TEST_F(Decoder, SampleBlocksFillTableRowsAndTheHostBufferHeader) {
 
     EXPECT_TRUE(Decode(qn(72, 32768 + 186, 0x10)));
     EXPECT_EQ(Labels(st1()), Cp(u8"vzorky (7 až 12) BI "_cp));
-    const TextRow& row7 = ctx.TextTable[6];
+    const TextRow& row7 = ctx.Table.TextTable[6];
     EXPECT_EQ((std::vector<int>(row7.State, row7.State + 7)), (std::vector<int>{24, 12, 31, 23, 59, 5, 0x10}));
     EXPECT_EQ(Hex(row7.Cells[7].view()), "47 10 00 ");
-    EXPECT_EQ(Hex(ctx.TextTable[11].Cells[0].view()), "40 10 05 ");
-    EXPECT_EQ(ctx.TextTable[12].State[6], 0);  // row 13 untouched
+    EXPECT_EQ(Hex(ctx.Table.TextTable[11].Cells[0].view()), "40 10 05 ");
+    EXPECT_EQ(ctx.Table.TextTable[12].State[6], 0);  // row 13 untouched
     std::uint32_t rows = 0, state = 0;
     std::memcpy(&rows, host.data() + 8, 4);
     EXPECT_EQ(rows, 12u);
-    EXPECT_TRUE(ctx.MbActive);
+    EXPECT_TRUE(ctx.Table.MbActive);
 
     // The last block: rows 523..528 end the read.
     EXPECT_TRUE(Decode(qn(136, 32768 + 87 * 186, 0x20)));
-    EXPECT_EQ(ctx.TextTable[527].State[6], 0x25);
+    EXPECT_EQ(ctx.Table.TextTable[527].State[6], 0x25);
     std::memcpy(&rows, host.data() + 8, 4);
     std::memcpy(&state, host.data() + 24, 4);
     EXPECT_EQ(rows, 528u);
     EXPECT_EQ(state, 2u);
-    EXPECT_FALSE(ctx.MbActive);
+    EXPECT_FALSE(ctx.Table.MbActive);
 
     // Rows past the table (and before it) are not written anywhere.
     std::memset(host.data() + 8, 0, 4);
@@ -429,19 +429,19 @@ TEST_F(Decoder, SampleBlocksFillTableRowsAndTheHostBufferHeader) {
         EXPECT_TRUE(Decode(qn(72, address, 0x30)));
     }
     EXPECT_EQ(host, before);
-    EXPECT_EQ(ctx.TextTable[527].State[6], 0x25);
+    EXPECT_EQ(ctx.Table.TextTable[527].State[6], 0x25);
 
     // Another kind table, a misaligned address or another count: no samples.
     for (const auto& [kind, address] : std::vector<std::pair<int, unsigned>>{{76, 32768}, {72, 32769}}) {
         EXPECT_TRUE(Decode(qn(kind, address, 0x40)));
-        EXPECT_EQ(ctx.TextTable[0].State[6], 0);
+        EXPECT_EQ(ctx.Table.TextTable[0].State[6], 0);
         EXPECT_EQ(Labels(st1()), "BI ");
     }
 
     // Without a host buffer only the table is written.
     ctx.HostBuffer = nullptr;
     EXPECT_TRUE(Decode(qn(72, 32768, 0x50)));
-    EXPECT_EQ(ctx.TextTable[0].State[6], 0x50);
+    EXPECT_EQ(ctx.Table.TextTable[0].State[6], 0x50);
 }
 
 class QqRead : public Decoder {
@@ -449,9 +449,9 @@ protected:
     void SetUp() override {
         Decoder::SetUp();
         // A prefix of three bytes and a pre-suffix: the request's items are found behind them.
-        ctx.PREFIX.assign(B({0xFF, 0xFF, 0xFF}));
-        ctx.PRESUFFIX.assign(B({0x0D}));
-        ctx.SUFFIX.assign(B({0x0A}));
+        ctx.Global.PREFIX.assign(B({0xFF, 0xFF, 0xFF}));
+        ctx.Global.PRESUFFIX.assign(B({0x0D}));
+        ctx.Global.SUFFIX.assign(B({0x0A}));
         StationRecord& s = st5();
         Channel(s, 1, QqByte, DirRead, 0, 32, 1);
         Channel(s, 2, QqWord, DirBidir, 0, 32, 2);
@@ -466,9 +466,9 @@ protected:
     std::string Request(const std::string& items) {
         RequestNode r;
         r.Station = 2;
-        r.Kind = kKindChannelRead;
+        r.Kind = ReqChannelRead;
         r.Data.assign(items);
-        return CodeMess(ctx, r).str();
+        return EncodeRequest(ctx, r).str();
     }
     std::string Answer(const std::string& values, char letter = 'q') {
         return Routed(1, 5, std::string("Q") + letter + values);
@@ -543,9 +543,9 @@ TEST_F(QqRead, ACountThatDoesNotMatchTheRequestChangesNothing) {
 TEST_F(QqRead, AnswersToOtherRequestsOrToNoRequestStoreNothing) {
     RequestNode r;
     r.Station = 2;
-    r.Kind = kKindChannelWrite;
+    r.Kind = ReqChannelWrite;
     r.Data.assign(B({0, 32, 1, 5, 0, 0, 0}));
-    const std::string write = CodeMess(ctx, r).str();
+    const std::string write = EncodeRequest(ctx, r).str();
     EXPECT_TRUE(Decode(Answer(B({7, 0, 0, 0})), write));
     EXPECT_TRUE(Decode(Answer(B({7, 0, 0, 0})), "garbage"));
     EXPECT_TRUE(Decode(Answer(B({7, 0, 0, 0})), ""));
@@ -573,12 +573,12 @@ TEST_F(QqRead, FindQqChannelTakesTheFirstHitInListOrder) {
 
 TEST_F(QqRead, ActiveReportOfAStationThatCalled) {
     ctx.AnsweredCall = true;
-    ctx.HoldPolling = true;
+    ctx.Scheduler.HoldPolling = true;
     EXPECT_TRUE(Decode(Answer(B({0x78, 0x56, 0x34, 0x12})), ""));
     EXPECT_TRUE(st5().ActiveReport);
     EXPECT_TRUE(st5().OnLine);
     EXPECT_EQ(st5().CallCode, 0x12345678u);
-    EXPECT_FALSE(ctx.HoldPolling);
+    EXPECT_FALSE(ctx.Scheduler.HoldPolling);
     EXPECT_EQ(Labels(st5()), Cp(text::kLabelTl2Report));
     EXPECT_TRUE(Decode(Answer(B({0xBE, 0xBE, 0xBE, 0xBE})), ""));
     EXPECT_EQ(st5().CallCode, 65536u);
@@ -596,12 +596,12 @@ TEST_F(QqRead, WriteAnswerEndsTheWalk) {
 
 TEST_F(QqRead, AFrameThroughTheFramingAndTheDecoder) {
     // The whole road: request sent, answer received from the line, decoded on the next pass.
-    ctx.LastTxMessage.assign(Request(B({0, 32, 2})));
+    ctx.Framing.LastTxMessage.assign(Request(B({0, 32, 2})));
     const std::string answer = Answer(B({0x10, 0x00, 0x00, 0x00}));
-    for (const char c : ctx.PREFIX.str() + answer + ctx.SUFFIX.str())
+    for (const char c : ctx.Global.PREFIX.str() + answer + ctx.Global.SUFFIX.str())
         ctx.Line.Rx.push_back(static_cast<std::uint8_t>(c));
     int stored = 0;
-    for (int call = 0; call < 10; ++call) stored += ReceiveDATA(ctx) ? 1 : 0;
+    for (int call = 0; call < 10; ++call) stored += ReceiveFrame(ctx) ? 1 : 0;
     EXPECT_EQ(stored, 1);
     ExtractDATA(ctx);
     EXPECT_EQ(item(2).Value, 16.0f);
@@ -646,14 +646,14 @@ TEST_F(AnswerOfAnotherStation, DataItemsAreDroppedAndCountedReportsAreTaken) {
         SCOPED_TRACE(c.name);
         SetUp();
         st5().ActiveReport = false;
-        ctx.AckPending = false;
+        ctx.Scheduler.AckPending = false;
         EXPECT_EQ(DecodeMess(ctx, c.frame, "request of ST6", 3), c.known);
         for (int n = 1; n <= 8; ++n) EXPECT_FALSE(st5().BinaryIn[static_cast<std::size_t>(n)]) << n;
         EXPECT_FALSE(st5().BiFresh);
         for (int n = 1; n <= 8; ++n) EXPECT_FALSE(st6().BinaryIn[static_cast<std::size_t>(n)]) << n;
         EXPECT_EQ(ctx.ErrorTotal.load(), c.errors);
         EXPECT_EQ(st5().ActiveReport, c.report);
-        EXPECT_EQ(ctx.AckPending, c.report);
+        EXPECT_EQ(ctx.Scheduler.AckPending, c.report);
         // Only a report wakes the station and is shown.
         EXPECT_EQ(st5().Unreachable, !c.report);
         EXPECT_EQ(ctx.PendingEventText.empty(), !c.report);
@@ -666,7 +666,7 @@ TEST_F(AnswerOfAnotherStation, AnErrorReportAndAControlErrorAreTaken) {
     EXPECT_TRUE(st5().Unreachable);
     EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, "X", 'Y'), "request of ST6", 3));
     EXPECT_TRUE(st5().ControlError);
-    EXPECT_TRUE(ctx.AckPending);
+    EXPECT_TRUE(ctx.Scheduler.AckPending);
     EXPECT_EQ(ctx.ErrorTotal.load(), 0.0);
 }
 
@@ -682,17 +682,17 @@ TEST_F(AnswerOfAnotherStation, TheStationAskedTakesItsAnswerWhereAnotherHasTheSa
 }
 
 TEST_F(AnswerOfAnotherStation, TheFramingKeepsTheRequestForTheRealAnswer) {
-    ctx.PREFIX.clear();
-    ctx.Outstanding = true;
-    ctx.OutStation = 3;
-    ctx.LastTxMessage.assign("request of ST6");
+    ctx.Global.PREFIX.clear();
+    ctx.Scheduler.Outstanding = true;
+    ctx.Scheduler.OutStation = 3;
+    ctx.Framing.LastTxMessage.assign("request of ST6");
     auto feed = [&](const std::string& frame) {
         for (const char c : frame) ctx.Line.Rx.push_back(static_cast<std::uint8_t>(c));
         int stored = 0;
         bool foreign = false;
         for (int call = 0; call < 10; ++call) {
             bool f = false;
-            if (ReceiveDATA(ctx, &f)) {
+            if (ReceiveFrame(ctx, &f)) {
                 ++stored;
                 foreign = f;
             }
@@ -701,9 +701,9 @@ TEST_F(AnswerOfAnotherStation, TheFramingKeepsTheRequestForTheRealAnswer) {
         return foreign;
     };
     EXPECT_TRUE(feed(Routed(1, 5, B({'B', 0x01, 0xFF}))));
-    EXPECT_EQ(ctx.LastTxMessage.view(), "request of ST6");
+    EXPECT_EQ(ctx.Framing.LastTxMessage.view(), "request of ST6");
     EXPECT_FALSE(feed(Routed(1, 6, B({'B', 0x01, 0x01}))));
-    EXPECT_TRUE(ctx.LastTxMessage.empty());
+    EXPECT_TRUE(ctx.Framing.LastTxMessage.empty());
     ASSERT_EQ(ctx.ReceiveQueue.Entries.size(), 2u);
     EXPECT_EQ(ctx.ReceiveQueue.Entries[0].Station, 3);
     EXPECT_EQ(ctx.ReceiveQueue.Entries[1].Request.view(), "request of ST6");

@@ -28,7 +28,7 @@ protected:
         r.Word = word;
         r.Data.assign(data);
         r.Key = block;
-        return CodeMess(ctx, r).str();
+        return EncodeRequest(ctx, r).str();
     }
 };
 
@@ -49,11 +49,11 @@ TEST_F(Encoder, BinaryInputsOfSixteenGiveTheDocumentedFrame) {
 
 TEST_F(Encoder, PresuffixCountsInTheLengthAndTheCheckButPrefixAndSuffixDoNot) {
     st().NumBinarIn = 16;
-    ctx.PRESUFFIX.assign(B({0x0D}));
+    ctx.Global.PRESUFFIX.assign(B({0x0D}));
     EXPECT_EQ(Hex(Encode(0)), Hex(B({0x05, 0x08, 0x59, 0x01, 0x05, 0x01, 0x42, 0x03, 0x0D, 0x1D})));
 
-    ctx.PREFIX.assign(B({0xFF, 0xFF}));
-    ctx.SUFFIX.assign(B({0x0D, 0x0A}));
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFF}));
+    ctx.Global.SUFFIX.assign(B({0x0D, 0x0A}));
     EXPECT_EQ(Hex(Encode(0)),
               Hex(B({0xFF, 0xFF, 0x05, 0x08, 0x59, 0x01, 0x05, 0x01, 0x42, 0x03, 0x0D, 0x1D, 0x0D, 0x0A})));
 }
@@ -61,7 +61,7 @@ TEST_F(Encoder, PresuffixCountsInTheLengthAndTheCheckButPrefixAndSuffixDoNot) {
 TEST_F(Encoder, RetranslationAndAddressesFillTheRoutingItem) {
     st().Retranslation = 9;
     st().NumBinarIn = 8;
-    ctx.ADDRESS = 0x21;
+    ctx.Global.ADDRESS = 0x21;
     EXPECT_EQ(Hex(Encode(0)), Hex(WithCheck(B({0x09, 0x07, 'Y', 0x21, 0x05, 0x21, 'B', 0x01}))));
 }
 
@@ -242,14 +242,14 @@ TEST_F(Encoder, MemoryBlockReadAndItemWrites) {
 TEST_F(Encoder, AFrameThatDoesNotFitIsNotBuilt) {
     // 6 header bytes + "QQ" + 200 data + PRESUFFIX 1 + check 1 = 210; the PREFIX and SUFFIX decide.
     const std::string data(200, '\x01');
-    ctx.PRESUFFIX.assign(B({0x0D}));
-    ctx.PREFIX.assign(std::string(40, '\xFF'));
-    ctx.SUFFIX.assign(std::string(5, '\x0A'));
+    ctx.Global.PRESUFFIX.assign(B({0x0D}));
+    ctx.Global.PREFIX.assign(std::string(40, '\xFF'));
+    ctx.Global.SUFFIX.assign(std::string(5, '\x0A'));
     const std::string fits = Encode(15, 0, data);
     ASSERT_EQ(fits.size(), 255u);
     EXPECT_TRUE(XorCheck(fits.substr(40, 210)));
     EXPECT_EQ(static_cast<std::uint8_t>(fits[41]), 208);
-    ctx.SUFFIX.assign(std::string(6, '\x0A'));
+    ctx.Global.SUFFIX.assign(std::string(6, '\x0A'));
     EXPECT_EQ(Encode(15, 0, data), "");
 }
 
@@ -258,6 +258,6 @@ TEST_F(Encoder, UndefinedStationsGetNoFrame) {
     r.Kind = 8;
     for (const int index : {0, 2, 101, 255}) {
         r.Station = static_cast<std::uint8_t>(index);
-        EXPECT_EQ(CodeMess(ctx, r).str(), "") << index;
+        EXPECT_EQ(EncodeRequest(ctx, r).str(), "") << index;
     }
 }

@@ -21,7 +21,7 @@ TEST_F(ProtocolTest, FramingThroughARealPseudoTerminal) {
     port.SetActive(true);
     ASSERT_TRUE(port.Active());
     ctx.Line.Serial = &port;
-    ctx.PREFIX.assign(B({0xFF, 0xFE}));
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFE}));
 
     const std::string good1 = WithCheck(B({0x01, 0x04, 0x42, 0x01, 0x0F}));
     std::string bad = WithCheck(B({0x01, 0x03, 0x79, 0xAA}));
@@ -36,7 +36,7 @@ TEST_F(ProtocolTest, FramingThroughARealPseudoTerminal) {
         pty.Send(std::string_view(wire).substr(cuts[piece], cuts[piece + 1] - cuts[piece]));
         for (int pass = 0; pass < 200; ++pass) {
             PumpLine(ctx.Line);
-            ReceiveDATA(ctx);
+            ReceiveFrame(ctx);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }

@@ -23,9 +23,9 @@ protected:
         std::vector<bool> results;
         for (int guard = 0; guard < 2000; ++guard) {
             const std::size_t before = ctx.Line.Rx.size();
-            const Str255 window = ctx.PrefixWindow, frame = ctx.RxFrame;
-            results.push_back(ReceiveDATA(ctx));
-            if (ctx.Line.Rx.size() == before && ctx.PrefixWindow == window && ctx.RxFrame == frame &&
+            const Str255 window = ctx.Framing.PrefixWindow, frame = ctx.Framing.RxFrame;
+            results.push_back(ReceiveFrame(ctx));
+            if (ctx.Line.Rx.size() == before && ctx.Framing.PrefixWindow == window && ctx.Framing.RxFrame == frame &&
                 !results.back())
                 break;
         }
@@ -51,22 +51,22 @@ TEST(XorCheck, ComparesTheXorOfAllButTheLastByteWithTheLast) {
 }
 
 TEST_F(Framing, PrefixIsFoundOneBytePerCallThenTheHeaderAndTheBody) {
-    ctx.PREFIX.assign(B({0xFF, 0xFF}));
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFF}));
     Arrive(B({0x00, 0xFF, 0xFF, 0x05, 0x07}));
     for (int call = 1; call <= 3; ++call) {
-        EXPECT_FALSE(ReceiveDATA(ctx)) << call;
-        EXPECT_EQ(ctx.PrefixWindow == ctx.PREFIX, call == 3) << call;
+        EXPECT_FALSE(ReceiveFrame(ctx)) << call;
+        EXPECT_EQ(ctx.Framing.PrefixWindow == ctx.Global.PREFIX, call == 3) << call;
     }
-    EXPECT_TRUE(ctx.RxFrame.empty());
-    EXPECT_FALSE(ReceiveDATA(ctx));  // the fourth call reads 05 07 as the header
-    EXPECT_EQ(Hex(ctx.RxFrame.view()), "05 07 ");
-    EXPECT_EQ(ctx.ReceivedCount.load(), 1.0);
+    EXPECT_TRUE(ctx.Framing.RxFrame.empty());
+    EXPECT_FALSE(ReceiveFrame(ctx));  // the fourth call reads 05 07 as the header
+    EXPECT_EQ(Hex(ctx.Framing.RxFrame.view()), "05 07 ");
+    EXPECT_EQ(ctx.Framing.ReceivedCount.load(), 1.0);
     EXPECT_TRUE(ctx.Line.Rx.empty());
 }
 
 TEST_F(Framing, AMessageWhoseFirstPrefixByteEndedAModemReplyStartsWithThatByte) {
     // The modem's reply to the answer command ended at the first FF of a station's report.
-    ctx.PREFIX.assign(B({0xFF, 0xFF}));
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFF}));
     ctx.Modem.TerminatorTaken = true;
     const std::string frame = B({0x01, 0x03, 0x79, 0xAA, 0xD1});
     Arrive(B({0xFF}) + frame);
@@ -83,37 +83,37 @@ TEST_F(Framing, AMessageWhoseFirstPrefixByteEndedAModemReplyStartsWithThatByte) 
 
 TEST_F(Framing, WithoutPrefixTheFirstCallReadsTheHeader) {
     Arrive(B({0x01, 0x03}));
-    EXPECT_FALSE(ReceiveDATA(ctx));
-    EXPECT_EQ(Hex(ctx.RxFrame.view()), "01 03 ");
-    EXPECT_EQ(ctx.ReceivedCount.load(), 1.0);
+    EXPECT_FALSE(ReceiveFrame(ctx));
+    EXPECT_EQ(Hex(ctx.Framing.RxFrame.view()), "01 03 ");
+    EXPECT_EQ(ctx.Framing.ReceivedCount.load(), 1.0);
 }
 
 TEST_F(Framing, AFrameArrivingInPiecesIsStoredByTheCallThatCompletesIt) {
-    ctx.PREFIX.assign(B({0xFF, 0xFE}));
-    ctx.LastTxMessage.assign("request");
+    ctx.Global.PREFIX.assign(B({0xFF, 0xFE}));
+    ctx.Framing.LastTxMessage.assign("request");
     const std::string frame = B({0x01, 0x04, 0x42, 0x01, 0x0F, 0x49});
     const std::string wire = B({0xFF, 0xFE}) + frame + B({0x0D, 0x0A});
     int stored = 0;
     for (const char c : wire) {  // one byte per pass, as a slow line delivers them
         Arrive(std::string(1, c));
-        stored += ReceiveDATA(ctx) ? 1 : 0;
-        stored += ReceiveDATA(ctx) ? 1 : 0;
+        stored += ReceiveFrame(ctx) ? 1 : 0;
+        stored += ReceiveFrame(ctx) ? 1 : 0;
     }
     EXPECT_EQ(stored, 1);
     ASSERT_EQ(ctx.ReceiveQueue.Entries.size(), 1u);
     EXPECT_EQ(Hex(ctx.ReceiveQueue.Entries[0].Frame.view()), Hex(frame));
     EXPECT_EQ(ctx.ReceiveQueue.Entries[0].Request.str(), "request");
-    EXPECT_TRUE(ctx.LastTxMessage.empty());
-    EXPECT_EQ(ctx.AcceptedCount.load(), 1.0);
-    EXPECT_EQ(ctx.ReceivedCount.load(), 1.0);
+    EXPECT_TRUE(ctx.Framing.LastTxMessage.empty());
+    EXPECT_EQ(ctx.Framing.AcceptedCount.load(), 1.0);
+    EXPECT_EQ(ctx.Framing.ReceivedCount.load(), 1.0);
 }
 
 TEST_F(Framing, EachCallReadsTheLineAtMostOnce) {
-    ctx.PREFIX.assign(B({0xAA, 0x55, 0xAA}));
+    ctx.Global.PREFIX.assign(B({0xAA, 0x55, 0xAA}));
     Arrive(B({0xAA, 0x55, 0xAA}) + B({0x01, 0x03, 0x79, 0xAA, 0xD1}));
     const std::vector<std::size_t> left = {7, 6, 5, 3, 0};  // three prefix bytes, header, body
     for (std::size_t call = 0; call < left.size(); ++call) {
-        const bool stored = ReceiveDATA(ctx);
+        const bool stored = ReceiveFrame(ctx);
         EXPECT_EQ(ctx.Line.Rx.size(), left[call]) << call;
         EXPECT_EQ(stored, call + 1 == left.size()) << call;
     }
@@ -121,12 +121,12 @@ TEST_F(Framing, EachCallReadsTheLineAtMostOnce) {
 
 TEST_F(Framing, TheBodyWaitsUntilAllOfItIsThere) {
     Arrive(B({0x01, 0x03, 0x79}));
-    EXPECT_FALSE(ReceiveDATA(ctx));
-    EXPECT_FALSE(ReceiveDATA(ctx));
-    EXPECT_FALSE(ReceiveDATA(ctx));
+    EXPECT_FALSE(ReceiveFrame(ctx));
+    EXPECT_FALSE(ReceiveFrame(ctx));
+    EXPECT_FALSE(ReceiveFrame(ctx));
     EXPECT_EQ(ctx.Line.Rx.size(), 1u);  // nothing taken while the body is incomplete
     Arrive(B({0xAA, 0xD1}));
-    EXPECT_TRUE(ReceiveDATA(ctx));
+    EXPECT_TRUE(ReceiveFrame(ctx));
 }
 
 struct AcceptCase {
@@ -166,22 +166,22 @@ TEST_F(Framing, CheckAndAcceptanceRule) {
         std::vector<std::string> expected = {"ReceiveDATA : Prefix"};
         expected.insert(expected.end(), c.log.begin(), c.log.end());
         EXPECT_EQ(LogLines(), expected);
-        EXPECT_TRUE(ctx.PrefixWindow.empty());
-        EXPECT_TRUE(ctx.RxFrame.empty());
+        EXPECT_TRUE(ctx.Framing.PrefixWindow.empty());
+        EXPECT_TRUE(ctx.Framing.RxFrame.empty());
     }
 }
 
 TEST_F(Framing, CountersAndRestartAfterDroppedFrames) {
-    ctx.PREFIX.assign(B({0xFF}));
-    ctx.LastTxMessage.assign("req");
+    ctx.Global.PREFIX.assign(B({0xFF}));
+    ctx.Framing.LastTxMessage.assign("req");
     Arrive(B({0xFF, 0x01, 0x03, 0x79, 0xAA, 0xD2}));  // bad check
     Arrive(B({0x00, 0x13}));                          // noise between frames
     Arrive(B({0xFF, 0x05, 0x03, 0x79, 0xAA, 0xD5}));  // refused
     Arrive(B({0xFF, 0x01, 0x03, 0x79, 0xAA, 0xD1}));  // accepted
     Arrive(B({0xFF, 0x01, 0x03, 0x42, 0xAA, 0xEA}));  // accepted, second answer to the same request
     Drain();
-    EXPECT_EQ(ctx.ReceivedCount.load(), 4.0);
-    EXPECT_EQ(ctx.AcceptedCount.load(), 2.0);
+    EXPECT_EQ(ctx.Framing.ReceivedCount.load(), 4.0);
+    EXPECT_EQ(ctx.Framing.AcceptedCount.load(), 2.0);
     ASSERT_EQ(ctx.ReceiveQueue.Entries.size(), 2u);
     EXPECT_EQ(ctx.ReceiveQueue.Entries[0].Request.str(), "req");
     EXPECT_EQ(ctx.ReceiveQueue.Entries[1].Request.str(), "");
@@ -210,21 +210,21 @@ TEST_F(Framing, AFrameLongerThanAShortStringIsDropped) {
 TEST_F(Framing, ALengthThatNeverArrivesWaitsUntilTheWorkTextsAreCleared) {
     Arrive(B({0x01, 0x40, 0x79}));
     Drain();
-    EXPECT_EQ(ctx.RxFrame.size(), 2u);
+    EXPECT_EQ(ctx.Framing.RxFrame.size(), 2u);
     // The next transmission clears both work texts; the framing starts again.
     ctx.Line.Rx.clear();
-    ctx.RxFrame.clear();
-    ctx.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.Framing.PrefixWindow.clear();
     Arrive(B({0x01, 0x03, 0x79, 0xAA, 0xD1}));
     Drain();
     EXPECT_EQ(Frames(), std::vector<std::string>{"01 03 79 AA D1 "});
 }
 
 TEST_F(Framing, PrefixWindowNeverOutgrowsThePrefix) {
-    ctx.PREFIX.assign(B({0x10, 0x02}));
+    ctx.Global.PREFIX.assign(B({0x10, 0x02}));
     Arrive(std::string(300, '\x10'));
     Drain();
-    EXPECT_EQ(Hex(ctx.PrefixWindow.view()), "10 10 ");
+    EXPECT_EQ(Hex(ctx.Framing.PrefixWindow.view()), "10 10 ");
     Arrive(B({0x02, 0x01, 0x03, 0x79, 0xAA, 0xD1}));
     Drain();
     EXPECT_EQ(Frames(), std::vector<std::string>{"01 03 79 AA D1 "});

@@ -12,7 +12,9 @@
 
 #include "config/defaults.h"
 #include "host/records.h"
+#include "worker/steps.h"
 #include "protocol/encodings.h"
+#include "support/builders.h"
 #include "support/temp_dir.h"
 
 namespace zktest {
@@ -39,7 +41,7 @@ protected:
     void SetUp() override {
         ctx.Clock.now = [] { return zk::LocalTime{2024, 3, 4, 5, 6, 7, 0}; };
         zk::ResetContext(ctx);
-        ctx.ADDRESS = 1;
+        ctx.Global.ADDRESS = 1;
         ctx.Log.LogFileName.assign(dir.file("zk.log"));
         ctx.Log.LogEnabled = true;
     }
@@ -56,29 +58,11 @@ protected:
 
     zk::ChannelItem& Channel(zk::StationRecord& s, std::uint16_t number, std::uint8_t type, std::uint8_t direction,
                              std::uint8_t d, std::uint8_t b, std::uint8_t a) {
-        auto item = std::make_unique<zk::ChannelItem>();
-        item->Channel = number;
-        item->Type = type;
-        item->Direction = direction;
-        item->Address[0] = d;
-        item->Address[1] = b;
-        item->Address[2] = a;
-        s.Channels.push_back(std::move(item));
-        return *s.Channels.back();
+        return zktest::AddChannelItem(s, number, type, direction, d, b, a);
     }
 
     zk::MemoryBlock& Block(zk::StationRecord& s, std::uint16_t addr, std::initializer_list<int> types) {
-        auto block = std::make_unique<zk::MemoryBlock>();
-        block->Addr = addr;
-        unsigned total = 0;
-        for (const int t : types) {
-            block->Types.append(static_cast<char>(t));
-            block->Directions.append('\x03');
-            total += zk::ElementSize(static_cast<std::uint8_t>(t));
-        }
-        block->TotalSize = static_cast<std::uint8_t>(total);
-        s.MemoryBlocks.push_back(std::move(block));
-        return *s.MemoryBlocks.back();
+        return zktest::AddMemoryBlock(s, addr, types);
     }
 
     // The log's lines as "tag : detail" (the time stamp taken off).

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
 #include "worker/scheduler.h"
 #include "worker_fixture.h"
 
@@ -22,11 +22,11 @@ protected:
         DefineStations(2);
         Station(1).Address = 5;
         Station(2).Address = 6;
-        ctx->ADDRESS = 1;
-        ctx->PREFIX.clear();
-        ctx->SUFFIX.clear();
-        ctx->ANSWER_TIME = 1.0;
-        ctx->SILENCE_WAIT = 20;
+        ctx->Global.ADDRESS = 1;
+        ctx->Global.PREFIX.clear();
+        ctx->Global.SUFFIX.clear();
+        ctx->Global.ANSWER_TIME = 1.0;
+        ctx->Global.SILENCE_WAIT = 20;
         ctx->Modem.LineConnected = true;
         ctx->Line.Active = true;
     }
@@ -54,7 +54,7 @@ protected:
 
     // A QQ write of station `n` (one item and its value).
     void QueueWrite(int n) {
-        AppendRequest(ctx->WriteQueue, static_cast<std::uint8_t>(n), kKindChannelWrite, 0,
+        AppendRequest(ctx->WriteQueue, static_cast<std::uint8_t>(n), ReqChannelWrite, 0,
                       Bytes({0x01, 0x02, 0x03, 0x00, 0x00, 0x80, 0x41}), nullptr);
     }
 
@@ -65,11 +65,11 @@ TEST_F(Exchange, AFrameFromAnotherStationAnswersNothingAndTheRequestRunsIntoItsT
     QueueWrite(1);
     Steps(2);
     ASSERT_EQ(sent.size(), 1u);
-    ASSERT_EQ(ctx->TxState.load(), 2);
+    ASSERT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
     Feed(Routed(6, Bytes({'B', 0x01, 0xFF})));  // station 6 in place of station 5
     Steps(6);
-    EXPECT_EQ(ctx->TxState.load(), 2);
-    EXPECT_TRUE(ctx->Outstanding);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
+    EXPECT_TRUE(ctx->Scheduler.Outstanding);
     EXPECT_TRUE(Station(1).AwaitingAnswer);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
     EXPECT_FALSE(Station(2).BinaryIn[1]);
@@ -88,7 +88,7 @@ TEST_F(Exchange, AFrameFromAnotherStationAnswersNothingAndTheRequestRunsIntoItsT
     Feed(Routed(5, "QQ"));
     Steps(8);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
-    EXPECT_EQ(ctx->TxState.load(), 3);  // the pause after an answer
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);  // the pause after an answer
 }
 
 TEST_F(Exchange, AReportOfAnotherStationIsAcknowledgedBeforeTheRequestGoesAgain) {
@@ -97,15 +97,15 @@ TEST_F(Exchange, AReportOfAnotherStationIsAcknowledgedBeforeTheRequestGoesAgain)
     ASSERT_EQ(sent.size(), 1u);
     const std::string request = sent[0];
     Feed(Routed(6, "H", 'Y'));
-    for (int i = 0; i < 8 && ctx->TxState.load() != 3; ++i) Steps(1);
-    EXPECT_EQ(ctx->TxState.load(), 3);
+    for (int i = 0; i < 8 && ctx->Scheduler.TxState.load() != zk::TxState::Pause; ++i) Steps(1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
     EXPECT_TRUE(Station(2).ActiveReport);
-    EXPECT_FALSE(ctx->Outstanding);
+    EXPECT_FALSE(ctx->Scheduler.Outstanding);
     EXPECT_FALSE(Station(1).AwaitingAnswer);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
     EXPECT_EQ(ctx->ErrorTotal.load(), 0.0);
 
-    ctx->MsTimers[1] = 21.0;
+    ctx->Timers.Silence = 21.0;
     Steps(3);  // the acknowledgement, back to choosing, the request again
     ASSERT_EQ(sent.size(), 3u);
     EXPECT_EQ(sent[1][2], 'y');  // the acknowledgement goes back to station 6
@@ -129,9 +129,9 @@ TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
         {"memory output outside 1..100", true, 1, 5, 101, "", "ST1 - požadavek nelze sestavit, zrušen (druh 5)"},
         {"memory inputs the station does not have", false, 1, 6, 1, "",
          "ST1 - požadavek nelze sestavit, zrušen (druh 6)"},
-        {"a station not defined", true, 7, kKindChannelWrite, 0, Bytes({1, 2, 3, 0, 0, 0, 0}),
+        {"a station not defined", true, 7, ReqChannelWrite, 0, Bytes({1, 2, 3, 0, 0, 0, 0}),
          "Stanice č. 7 - požadavek nelze sestavit, zrušen (druh 15)"},
-        {"a frame over 255 bytes", false, 1, kKindChannelRead, 0, std::string(249, '\x01'),
+        {"a frame over 255 bytes", false, 1, ReqChannelRead, 0, std::string(249, '\x01'),
          "ST1 - požadavek nelze sestavit, zrušen (druh 16)"},
     };
     for (const Case& c : cases) {
@@ -140,7 +140,7 @@ TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
         EmptyQueue(ctx->ReadQueue);
         sent.clear();
         TakeEvents();
-        ctx->TxState = 0;
+        ctx->Scheduler.TxState = zk::TxState::Choose;
         Station(1).NumMemoryOut = 4;
         const std::uint32_t errors = Station(1).ErrorReportCount;
         AppendRequest(c.write ? ctx->WriteQueue : ctx->ReadQueue, static_cast<std::uint8_t>(c.station), c.kind,
@@ -148,13 +148,13 @@ TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
         QueueWrite(2);
         if (!c.write) {  // the write would go first: let the read be the one chosen
             EmptyQueue(ctx->WriteQueue);
-            AppendRequest(ctx->ReadQueue, 2, kKindChannelRead, 0, Bytes({1, 2, 3}), nullptr);
+            AppendRequest(ctx->ReadQueue, 2, ReqChannelRead, 0, Bytes({1, 2, 3}), nullptr);
         }
         for (int i = 0; i < 6 && sent.empty(); ++i) Steps(1);
         const auto events = TakeEvents();
         EXPECT_NE(std::find(events.begin(), events.end(), c.shown), events.end());
         ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(ctx->OutStation.load(), 2);
+        EXPECT_EQ(ctx->Scheduler.OutStation.load(), 2);
         if (c.station == 1) {
             EXPECT_EQ(Station(1).ErrorReportCount, errors + 1);
         }
@@ -163,7 +163,7 @@ TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
 }
 
 TEST_F(Exchange, AFrameWhilePollingIsHeldSettlesNoRequest) {
-    ctx->HoldPolling = true;
+    ctx->Scheduler.HoldPolling = true;
     QueueWrite(1);
     Feed(Routed(5, "QQ"));
     Steps(12);
@@ -171,18 +171,18 @@ TEST_F(Exchange, AFrameWhilePollingIsHeldSettlesNoRequest) {
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
     EXPECT_EQ(Station(1).RequestCount, 0u);
     EXPECT_EQ(Station(1).RetryCount, 0);
-    EXPECT_EQ(ctx->AcceptedCount.load(), 1.0);
+    EXPECT_EQ(ctx->Framing.AcceptedCount.load(), 1.0);
 }
 
 TEST_F(Exchange, ARingRequestIsNotedByItsRingPositionAndItsTimeOutNamesTheRingStation) {
-    ctx->PrstynekRun = true;
+    ctx->Global.PrstynekRun = true;
     Station(2).NumBinarIn = 16;
-    ctx->RingStation = 2;
-    ctx->RingBlock = 1;
+    ctx->Scheduler.RingStation = 2;
+    ctx->Scheduler.RingBlock = 1;
     Steps(1);
     ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(ctx->OutStation.load(), 2);
-    EXPECT_EQ(ctx->OutKind.load(), 1);
+    EXPECT_EQ(ctx->Scheduler.OutStation.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.OutKind.load(), 1);
     EXPECT_EQ(Station(2).RequestCount, 1u);
     Steps(1);
     ctx->SinceTransmit = 1.5;

@@ -23,7 +23,7 @@ class Modem : public zktest::WorkerFixture {
 protected:
     void SetUp() override {
         DefineStations(3);
-        ctx->PREFIX.assign(std::string(1, kTerminator));
+        ctx->Global.PREFIX.assign(std::string(1, kTerminator));
         ctx->Line.Active = true;
     }
     ModemRecord& M() { return ctx->Modem; }
@@ -40,7 +40,7 @@ protected:
     }
     // Passes until the command queue is empty and the machine idle.
     void RunUntilIdle(int limit = 3000) {
-        for (int i = 0; i < limit && !(M().CommandQueue.empty() && M().ModemState == 0); ++i) Run(1);
+        for (int i = 0; i < limit && !(M().CommandQueue.empty() && M().ModemState == zk::ModemState::TakeCommand); ++i) Run(1);
     }
     void Reply(std::string_view text) { ctx->Line.Rx.insert(ctx->Line.Rx.end(), text.begin(), text.end()); }
     bool Shown(const std::vector<std::string>& events, const std::string& line) {
@@ -55,11 +55,11 @@ bool DialogueWorks() {
     DriverContext probe;
     ResetContext(probe);
     probe.Modem.PendingText.assign("AT");
-    SendPending(probe);
+    SendPending(probe.Modem, probe.Line);
     if (!probe.Modem.PendingText.empty()) return false;
     probe.Line.Rx = {'O', 'K', static_cast<std::uint8_t>(kTerminator)};
     for (int i = 0; i < 3; ++i)
-        if (CollectReply(probe, std::string_view(&kTerminator, 1))) return true;
+        if (CollectReply(probe.Modem, probe.Line, std::string_view(&kTerminator, 1))) return true;
     return false;
 }
 
@@ -69,10 +69,10 @@ bool DialogueWorks() {
 TEST_F(Modem, TheCommandTextIsComposedLoggedAndShown) {
     zktest::TempDir dir;
     ctx->Log.LogFileName.assign(dir.file("m.log"));
-    EnableLog(*ctx);
+    EnableLog(ctx->Log, ctx->DriverName.view());
     QueueDial(M(), "123");
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 1);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Sending);
     EXPECT_EQ(M().PendingText.view(), "ATDP123\r");
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - ATDP123\r"});
     const std::string log = zktest::ReadFile(dir.file("m.log"));
@@ -83,17 +83,17 @@ TEST_F(Modem, TheCommandTextIsComposedLoggedAndShown) {
 TEST_F(Modem, TheReplyIsAwaitedOnlyWhenTheTextHasLeftThePort) {
     zktest::TempDir dir;
     ctx->Log.LogFileName.assign(dir.file("m.log"));
-    EnableLog(*ctx);
+    EnableLog(ctx->Log, ctx->DriverName.view());
     QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
     M().CommandQueue.front().Block.Elapsed = 1.5;
-    M().ModemState = 1;
+    M().ModemState = zk::ModemState::Sending;
     M().ReplyText.assign("old");
     ctx->Line.TxWaiting = 3;
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 1);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Sending);
     ctx->Line.TxWaiting = 0;
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 2);
+    EXPECT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
     EXPECT_TRUE(M().ReplyText.empty());
     EXPECT_EQ(M().CommandQueue.front().Block.Elapsed, 0.0);
     EXPECT_NE(zktest::ReadFile(dir.file("m.log")).find("timeout :   2.0\r\n"), std::string::npos);
@@ -121,16 +121,16 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
         Station(2).OnLine = false;
         Station(2).Unreachable = false;
         QueueModemCommand(M(), k.kind, M().DialBlock, {}, {});
-        M().ModemState = 2;
+        M().ModemState = zk::ModemState::AwaitingReply;
         M().ReplyText.assign("\r\nRINGING");
         M().CommandQueue.front().Block.Elapsed = M().DialBlock.Limit + 0.01;
         TakeEvents();
 
         ModemStep(*rec);
-        EXPECT_EQ(M().ModemState, 3);
+        EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
         ModemStep(*rec);
         EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"MODEM - Překročení času na odpověď", k.failure}));
-        EXPECT_EQ(M().ModemState, 0);
+        EXPECT_EQ(M().ModemState, zk::ModemState::TakeCommand);
         EXPECT_TRUE(M().CommandQueue.empty());
         EXPECT_FALSE(M().LineConnected.load());
         EXPECT_TRUE(ctx->ReopenPortRequested);
@@ -148,13 +148,13 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
 TEST_F(Modem, AFailedConnectionRunsTheWholeCleanUpWithoutHangingUp) {
     zktest::TempDir dir;
     ctx->Log.LogFileName.assign(dir.file("m.log"));
-    EnableLog(*ctx);
+    EnableLog(ctx->Log, ctx->DriverName.view());
     for (const std::uint8_t kind : {ModemDial, ModemAnswer}) {
         SCOPED_TRACE(kind);
         Station(2).DialRequested = true;
         Station(3).AwaitingAnswer = true;
         QueueModemCommand(M(), kind, M().DialBlock, {}, {});
-        M().ModemState = 3;
+        M().ModemState = zk::ModemState::Failed;
         M().ReplyText.assign("\r\nNO CARRIER\r\n");
         M().PendingText.assign("left over");
         M().Pausing = true;
@@ -180,11 +180,11 @@ TEST_F(Modem, AFailedConnectionRunsTheWholeCleanUpWithoutHangingUp) {
 TEST_F(Modem, ATimeOutBeatsACompleteReplyInTheSamePass) {
     REQUIRE_DIALOGUE();
     QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
-    M().ModemState = 2;
+    M().ModemState = zk::ModemState::AwaitingReply;
     M().CommandQueue.front().Block.Elapsed = M().InitBlock.Limit + 0.01;
     Reply("\r\nOK\r\n" + std::string(1, kTerminator));
     ModemStep(*rec);
-    EXPECT_EQ(M().ModemState, 3);
+    EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
     ModemStep(*rec);
     EXPECT_FALSE(M().ModemReady.load());
     EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Chyba při inicializaci"));
@@ -230,12 +230,12 @@ TEST_F(Modem, SuccessfulCommandsSetTheirFlags) {
     EXPECT_TRUE(ctx->ReopenPortRequested);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - Linka zavěšena"});
 
-    ctx->MsTimers[8] = 5000;
+    ctx->Timers.Hold = 5000;
     ModemCommandSucceeded(*rec, ModemAnswer);
     EXPECT_TRUE(ctx->AnsweredCall);
     EXPECT_TRUE(M().LineConnected.load());
-    EXPECT_TRUE(ctx->HoldPolling.load());
-    EXPECT_EQ(ctx->MsTimers[8], 0.0);
+    EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
+    EXPECT_EQ(ctx->Timers.Hold, 0.0);
     EXPECT_EQ(M().ConnectionCount, 2u);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - Aktivní linka připojena"});
 }
@@ -246,15 +246,15 @@ TEST_F(Modem, AQueuedCommandTakesTheLineFromTheScheduler) {
     QueueModemCommand(M(), ModemHangUp, M().HangupBlock, {}, {});
     ModemStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"MODEM - ~~~+++~~~ATH0\r~~"});
-    EXPECT_FALSE(ctx->WriteChosen);
+    EXPECT_FALSE(ctx->Scheduler.WriteChosen);
     EXPECT_EQ(Station(1).RequestCount, 0u);
 
     ClearModemCommands(M());
-    M().ModemState = 0;
+    M().ModemState = zk::ModemState::TakeCommand;
     M().PendingText.clear();
     ModemStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - QQ/zápis (01 )"});
-    EXPECT_TRUE(ctx->WriteChosen);
+    EXPECT_TRUE(ctx->Scheduler.WriteChosen);
 }
 
 TEST_F(Modem, AnInitAnsweredWithOkSucceeds) {
@@ -343,7 +343,7 @@ TEST_F(Modem, TheSixthRingIsAnsweredAndTheAnswerHoldsThePolling) {
     EXPECT_EQ(written, "ATA\r");
     EXPECT_TRUE(ctx->AnsweredCall);
     EXPECT_TRUE(M().LineConnected.load());
-    EXPECT_TRUE(ctx->HoldPolling.load());
+    EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
     EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Aktivní linka připojena"));
 }
 

@@ -25,36 +25,36 @@ protected:
 };
 
 TEST_F(Pass, PassTimingKeepsTheLastTheLargestAndTheSum) {
-    ctx->LastPassTime = DateTimeValue(Now());
+    ctx->Timing.LastPassTime = DateTimeValue(Now());
     Advance(250);
     RunPassSteps(*rec);
-    EXPECT_NEAR(ctx->PassInterval.load(), 250.0, 0.01);
-    EXPECT_NEAR(ctx->MaxPassInterval.load(), 250.0, 0.01);
+    EXPECT_NEAR(ctx->Timing.PassInterval.load(), 250.0, 0.01);
+    EXPECT_NEAR(ctx->Timing.MaxPassInterval.load(), 250.0, 0.01);
     Advance(50);
     RunPassSteps(*rec);
-    EXPECT_NEAR(ctx->PassInterval.load(), 50.0, 0.01);
-    EXPECT_NEAR(ctx->MaxPassInterval.load(), 250.0, 0.01);
-    EXPECT_NEAR(ctx->IntervalSum.load(), 300.0, 0.01);
-    EXPECT_EQ(ctx->PassCount.load(), 2.0);
+    EXPECT_NEAR(ctx->Timing.PassInterval.load(), 50.0, 0.01);
+    EXPECT_NEAR(ctx->Timing.MaxPassInterval.load(), 250.0, 0.01);
+    EXPECT_NEAR(ctx->Timing.IntervalSum.load(), 300.0, 0.01);
+    EXPECT_EQ(ctx->Timing.PassCount.load(), 2.0);
 }
 
 TEST_F(Pass, TimersAdvanceByTheTimeOfDayAndStandStillAcrossMidnight) {
     Passes(1, 1230);
     EXPECT_NEAR(ctx->SinceTransmit.load(), 1.23, 1e-9);
     EXPECT_NEAR(ctx->SinceAnswer.load(), 1.23, 1e-9);
-    EXPECT_EQ(ctx->MsTimers[1], 1230.0);
-    EXPECT_EQ(ctx->MsTimers[12], 1230.0);
+    EXPECT_EQ(ctx->Timers.Silence, 1230.0);
+    EXPECT_EQ(ctx->Timers.Hold, 1230.0);
 
     msOfDay = 86400000 - 10;  // 23:59:59.990
     RunPassSteps(*rec);
-    const double timer = ctx->MsTimers[1];
+    const double timer = ctx->Timers.Silence;
     Advance(20);  // 00:00:00.010 of the next day
     RunPassSteps(*rec);
-    EXPECT_EQ(ctx->MsTimers[1], timer);
-    EXPECT_EQ(ctx->PassCount.load(), 0.0);  // the average restarts
+    EXPECT_EQ(ctx->Timers.Silence, timer);
+    EXPECT_EQ(ctx->Timing.PassCount.load(), 0.0);  // the average restarts
     EXPECT_EQ(ctx->LastTick, 1);
     Passes(1, 100);
-    EXPECT_EQ(ctx->MsTimers[1], timer + 100.0);
+    EXPECT_EQ(ctx->Timers.Silence, timer + 100.0);
 }
 
 TEST_F(Pass, ASleepingStationWakesWithItsErrorsCleared) {
@@ -73,30 +73,30 @@ TEST_F(Pass, ASleepingStationWakesWithItsErrorsCleared) {
 }
 
 TEST_F(Pass, TheFullSleepEndsWithItsLine) {
-    ctx->FullSleepLeft = 2.5;
+    ctx->Scheduler.FullSleepLeft = 2.5;
     Passes(2, 1000);
-    EXPECT_NEAR(ctx->FullSleepLeft.load(), 0.5, 1e-9);
+    EXPECT_NEAR(ctx->Scheduler.FullSleepLeft.load(), 0.5, 1e-9);
     TakeEvents();
     Passes(1, 1000);
-    EXPECT_EQ(ctx->FullSleepLeft.load(), 0.0);
+    EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 0.0);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"Konec úplného módu \"sleep\""});
 }
 
 TEST_F(Pass, TheHoldAfterAnAnsweredCallEndsAfterTenSeconds) {
-    ctx->HoldPolling = true;
-    ctx->MsTimers[8] = 0;
+    ctx->Scheduler.HoldPolling = true;
+    ctx->Timers.Hold = 0;
     Passes(9, 1000);
     Passes(99, 10);
-    EXPECT_TRUE(ctx->HoldPolling.load());
+    EXPECT_TRUE(ctx->Scheduler.HoldPolling.load());
     Passes(1, 10);
-    EXPECT_FALSE(ctx->HoldPolling.load());
+    EXPECT_FALSE(ctx->Scheduler.HoldPolling.load());
 }
 
 TEST_F(Pass, TheStatusLinesAreRefreshedAboutOnceASecond) {
     for (int i = 0; i < 3; ++i) AppendRequest(ctx->ReadQueue, 1, 16, 0, Bytes({1, 2, i}), nullptr);
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     ctx->SentCount = 7;
-    ctx->ReceivedCount = 5;
+    ctx->Framing.ReceivedCount = 5;
     ctx->ErrorTotal = 2;
     const StatusWindow& w = *rec->Window;
     Passes(1, 990);
@@ -106,7 +106,7 @@ TEST_F(Pass, TheStatusLinesAreRefreshedAboutOnceASecond) {
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelPacket]), "Kom.zpráv: Vysláno: 7, Přijato: 5, Chyb: 2");
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelIdle]).rfind("Hlavní thread: ", 0), 0u);
     EXPECT_EQ(Cp1250ToUtf8(w.Labels[LabelMem]).rfind("Alokovaná pamět: ", 0), 0u);
-    EXPECT_EQ(ctx->MsTimers[10], 0.0);
+    EXPECT_EQ(ctx->Timers.Refresh, 0.0);
 }
 
 TEST_F(Pass, WithNoPassCountedTheAverageIsZero) {
@@ -127,7 +127,7 @@ TEST_F(Pass, TheModemIsInitialisedAtTheFirstPassWithThePortOpen) {
     EXPECT_EQ(ctx->Modem.CommandQueue.front().Kind, ModemInit);
     EXPECT_EQ(ctx->Modem.CommandQueue.front().Block.Command.view(), "ATX3\r");
     // The same pass takes the command up.
-    EXPECT_EQ(ctx->Modem.ModemState, 1);
+    EXPECT_EQ(ctx->Modem.ModemState, zk::ModemState::Sending);
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"Inicializace AT-modemu...", "MODEM - ATX3\r"}));
 }
 
@@ -139,7 +139,7 @@ TEST_F(Pass, ADialAskedForBeforeTheFirstPassWaitsBehindTheInitialisation) {
     ASSERT_EQ(ctx->Modem.CommandQueue.size(), 2u);
     EXPECT_EQ(ctx->Modem.CommandQueue[0].Kind, ModemInit);
     EXPECT_EQ(ctx->Modem.CommandQueue[1].Kind, ModemDial);
-    EXPECT_EQ(ctx->Modem.ModemState, 1);
+    EXPECT_EQ(ctx->Modem.ModemState, zk::ModemState::Sending);
 
     // A later initialisation (channel 60293) never pushes aside a command under way.
     ctx->Modem.ModemInitRequest = true;
@@ -162,28 +162,28 @@ TEST_F(Pass, AShowStoredByAnotherStepIsNotLost) {
 bool HistoryTickWorks() {
     DriverContext probe;
     ResetContext(probe);
-    probe.HdbReadState = 2;
-    probe.HdbReadTimeout = 600;
-    HistoryTick(probe, 1.0);
-    return probe.HdbReadState != 2;
+    probe.History.HdbReadState = zk::HdbReadState::Reading;
+    probe.History.HdbReadTimeout = 600;
+    HistoryTick(HistoryOf(probe), 1.0);
+    return probe.History.HdbReadState != zk::HdbReadState::Reading;
 }
 
 TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
     if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
     DefineStations(3);
-    ctx->HdbReadState = 2;
-    ctx->HdbStation = 3;
-    ctx->HdbNumber = 2;
-    ctx->HdbWritePos = 7;
-    ctx->HdbTop = 0x01020304;  // the new position is what the station is told
-    ctx->HdbReadTimeout = 600;
+    ctx->History.HdbReadState = zk::HdbReadState::Reading;
+    ctx->History.HdbStation = 3;
+    ctx->History.HdbNumber = 2;
+    ctx->History.HdbWritePos = 7;
+    ctx->History.HdbTop = 0x01020304;  // the new position is what the station is told
+    ctx->History.HdbReadTimeout = 600;
     AppendRequest(ctx->ReadQueue, 3, 0xF0, 0, Bytes({192}), nullptr);
     Passes(1, 100);
-    EXPECT_EQ(ctx->HdbReadState, 2);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::Reading);
     RemoveRequest(ctx->ReadQueue, ctx->ReadQueue.Head);
     TakeEvents();
     Passes(3, 100);
-    EXPECT_EQ(ctx->HdbReadState, 8);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::WriteBack);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: čtení dokončeno -> zápis nové \"UserPos\" (16909060)"});
     ASSERT_EQ(CountRequests(ctx->WriteQueue), 1u);
     const RequestNode& w = *ctx->WriteQueue.Head;
@@ -195,23 +195,23 @@ TEST_F(Pass, AHistoryReadOutThatLeavesTheReadQueueQueuesOneWriteBack) {
 TEST_F(Pass, AHistoryReadOutPastItsTimeOutEmptiesTheQueuesAndResetsTheLine) {
     if (!HistoryTickWorks()) GTEST_SKIP() << "the history read-out is not supervised yet";
     DefineStations(1);
-    ctx->HdbReadState = 2;
-    ctx->HdbStation = 1;
-    ctx->HdbReadTimeout = 5;
+    ctx->History.HdbReadState = zk::HdbReadState::Reading;
+    ctx->History.HdbStation = 1;
+    ctx->History.HdbReadTimeout = 5;
     AppendRequest(ctx->ReadQueue, 1, 0xF1, 0x1000, Bytes({192}), nullptr);
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
-    ctx->TxState = 2;
-    ctx->LastTxMessage.assign("sent");
-    ctx->RxFrame.assign("half");
+    ctx->Scheduler.TxState = zk::TxState::Receiving;
+    ctx->Framing.LastTxMessage.assign("sent");
+    ctx->Framing.RxFrame.assign("half");
     TakeEvents();
     Passes(6, 1000);
-    EXPECT_EQ(ctx->HdbReadState, 9);
+    EXPECT_EQ(ctx->History.HdbReadState, zk::HdbReadState::TimedOut);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"HDB: přerušeno čtení - timeout"});
     EXPECT_EQ(CountRequests(ctx->ReadQueue), 0u);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
-    EXPECT_EQ(ctx->TxState.load(), 0);
-    EXPECT_TRUE(ctx->LastTxMessage.empty());
-    EXPECT_TRUE(ctx->RxFrame.empty());
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
+    EXPECT_TRUE(ctx->Framing.LastTxMessage.empty());
+    EXPECT_TRUE(ctx->Framing.RxFrame.empty());
     EXPECT_TRUE(ctx->Line.PurgeRequested);
 }
 
@@ -222,15 +222,15 @@ namespace {
 class WholePass : public zktest::WorkerFixture {};
 
 TEST_F(WholePass, WritesWhatThePassQueuedAndTakesUpAPortSetUpOutsideTheLock) {
-    ctx->IDLE_TIME = 25;
+    ctx->Global.IDLE_TIME = 25;
     ctx->Line.Outbox.push_back("queued");
     ctx->ReopenPortRequested = true;
     EXPECT_EQ(WorkerPass(*rec), 25);
     EXPECT_TRUE(ctx->Line.Outbox.empty());
     EXPECT_FALSE(ctx->ReopenPortRequested);
-    EXPECT_EQ(ctx->PassCount.load(), 1.0);
+    EXPECT_EQ(ctx->Timing.PassCount.load(), 1.0);
 
-    ctx->IDLE_TIME = -5;  // no pause
+    ctx->Global.IDLE_TIME = -5;  // no pause
     EXPECT_EQ(WorkerPass(*rec), 0);
 }
 
@@ -238,7 +238,7 @@ TEST_F(WholePass, IsSkippedWithoutPauseOnceAStopIsRequested) {
     ctx->StopRequest = true;
     ctx->Line.Outbox.push_back("queued");
     EXPECT_EQ(WorkerPass(*rec), 0);
-    EXPECT_EQ(ctx->PassCount.load(), 0.0);
+    EXPECT_EQ(ctx->Timing.PassCount.load(), 0.0);
     EXPECT_EQ(ctx->Line.Outbox.size(), 1u);
 }
 

@@ -20,7 +20,7 @@ protected:
     std::vector<Position> Walk(int steps) {
         std::vector<Position> out;
         for (int i = 0; i < steps; ++i) {
-            out.emplace_back(ctx->RingStation, RingKind(ctx->RingBlock), ctx->RingItem);
+            out.emplace_back(ctx->Scheduler.RingStation, RingKind(ctx->Scheduler.RingBlock), ctx->Scheduler.RingItem);
             AdvanceRing(*ctx);
         }
         return out;
@@ -44,15 +44,15 @@ TEST_F(Ring, AStationThatReadsItsMemoryInputsAsOneBlockIsAskedOnce) {
     DefineStations(1);
     Station(1).NumMemoryIn = 3;
     Station(1).WholeBlockRead = true;
-    ctx->RingBlock = 1;
+    ctx->Scheduler.RingBlock = 1;
     const std::vector<Position> expected = {{1, 0, 1}, {1, 1, 1}, {1, 2, 1}, {1, 3, 1}, {1, 6, 1}, {1, 0, 1}};
     EXPECT_EQ(Walk(6), expected);
 }
 
 TEST_F(Ring, WithoutStationsTheRingStaysOnStationOne) {
-    ctx->RingBlock = 5;
+    ctx->Scheduler.RingBlock = 5;
     AdvanceRing(*ctx);
-    EXPECT_EQ(Position(ctx->RingStation, ctx->RingBlock, ctx->RingItem), Position(1, 1, 1));
+    EXPECT_EQ(Position(ctx->Scheduler.RingStation, ctx->Scheduler.RingBlock, ctx->Scheduler.RingItem), Position(1, 1, 1));
 }
 
 class Compaction : public zktest::WorkerFixture {
@@ -105,15 +105,15 @@ TEST_F(Compaction, OtherKindsAreSkippedAndOnlySingleItemReadsAreTakenIn) {
 
 TEST_F(Compaction, AMergedReadHoldsAtMostTheLimitAndTheLimitCycles) {
     for (int i = 0; i < 70; ++i) Read(1, Bytes({1, 2, i + 1}));
-    ctx->MergeLimit = 7;  // out of range: starts at 60
+    ctx->Scheduler.MergeLimit = 7;  // out of range: starts at 60
     CompactReadQueue(*ctx);
     const auto q = Queue();
     ASSERT_EQ(q.size(), 2u);
     EXPECT_EQ(q[0].second.size(), 60u * 3);
     EXPECT_EQ(q[1].second.size(), 10u * 3);
-    EXPECT_EQ(ctx->MergeLimit, 59);  // two nodes visited: 60, 61, then round to 59
+    EXPECT_EQ(ctx->Scheduler.MergeLimit, 59);  // two nodes visited: 60, 61, then round to 59
     CompactReadQueue(*ctx);           // the first node is over the limit; the last node is not visited
-    EXPECT_EQ(ctx->MergeLimit, 60);
+    EXPECT_EQ(ctx->Scheduler.MergeLimit, 60);
     EXPECT_EQ(Queue(), q);
 }
 
@@ -132,8 +132,8 @@ TEST_F(Choosing, AWriteGoesBeforeTheReads) {
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({0x0A, 0xFF}), nullptr);
     ScheduleStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - QQ/zápis (0A FF )"});
-    EXPECT_TRUE(ctx->WriteChosen);
-    EXPECT_FALSE(ctx->ReadChosen);
+    EXPECT_TRUE(ctx->Scheduler.WriteChosen);
+    EXPECT_FALSE(ctx->Scheduler.ReadChosen);
     EXPECT_EQ(Station(1).RequestCount, 1u);
     EXPECT_EQ(CountRequests(ctx->ReadQueue), 2u);  // not even compacted
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);  // the node stays until it is settled
@@ -144,7 +144,7 @@ TEST_F(Choosing, ReadsAreCompactedAndShownWithTheirItemCount) {
     ScheduleStep(*rec);
     EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"Fronta požadavků pro TL2 zkomprimována ( 3->1 )",
                                                       "ST2 - QQ/čtení (3x)"}));
-    EXPECT_TRUE(ctx->ReadChosen);
+    EXPECT_TRUE(ctx->Scheduler.ReadChosen);
     EXPECT_EQ(Station(2).RequestCount, 1u);
 }
 
@@ -159,60 +159,60 @@ TEST_F(Choosing, SleepingStationsAreRotatedBehindAndAWriteQueueOfSleepersLetsThe
 
     RemoveRequest(ctx->WriteQueue, ctx->WriteQueue.Head);
     AppendRequest(ctx->ReadQueue, 3, 16, 0, Bytes({1, 2, 3}), nullptr);
-    ctx->TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     ScheduleStep(*rec);
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST3 - QQ/čtení (1x)"});
-    EXPECT_FALSE(ctx->WriteChosen);
-    EXPECT_TRUE(ctx->ReadChosen);
+    EXPECT_FALSE(ctx->Scheduler.WriteChosen);
+    EXPECT_TRUE(ctx->Scheduler.ReadChosen);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
 }
 
 TEST_F(Choosing, TheRingPassesSleepingStationsAndAllAsleepStartsTheFullSleep) {
-    ctx->PrstynekRun = true;
-    ctx->SLEEP_TIME = 45;
+    ctx->Global.PrstynekRun = true;
+    ctx->Global.SLEEP_TIME = 45;
     Station(1).SleepLeft = 10;
     ScheduleStep(*rec);
     EXPECT_EQ(Station(1).RequestCount, 0u);
     EXPECT_EQ(Station(2).RequestCount, 1u);
-    EXPECT_EQ(ctx->FullSleepLeft.load(), 0.0);
+    EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 0.0);
 
     for (int n = 1; n <= 3; ++n) Station(n).SleepLeft = 10;
-    ctx->TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->FullSleepLeft.load(), 45.0);
+    EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 45.0);
     EXPECT_EQ(Station(2).RequestCount, 1u);
     // During the full sleep the scheduler does nothing at all.
-    ctx->TxState = 0;
+    ctx->Scheduler.TxState = zk::TxState::Choose;
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     ScheduleStep(*rec);
     EXPECT_TRUE(TakeEvents().empty());
-    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 TEST_F(Choosing, AllStationsAsleepRightAfterTheResetEndsTheSearch) {
     // The position after the reset (block 0) never comes round again; the search must still end.
-    ctx->PrstynekRun = true;
-    ctx->SLEEP_TIME = 20;
-    ctx->RingBlock = 0;
+    ctx->Global.PrstynekRun = true;
+    ctx->Global.SLEEP_TIME = 20;
+    ctx->Scheduler.RingBlock = 0;
     for (int n = 1; n <= 3; ++n) Station(n).SleepLeft = 10;
     Station(2).NumMemoryIn = 4;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->FullSleepLeft.load(), 20.0);
+    EXPECT_EQ(ctx->Scheduler.FullSleepLeft.load(), 20.0);
 }
 
 TEST_F(Choosing, WhileHeldNothingIsChosenButTheRingMovesOn) {
-    ctx->HoldPolling = true;
-    ctx->PrstynekRun = true;
+    ctx->Scheduler.HoldPolling = true;
+    ctx->Global.PrstynekRun = true;
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
-    const auto block = ctx->RingBlock;
+    const auto block = ctx->Scheduler.RingBlock;
     ScheduleStep(*rec);
     EXPECT_TRUE(TakeEvents().empty());
     EXPECT_EQ(Station(1).RequestCount, 0u);
-    EXPECT_EQ(ctx->TxState.load(), 2);
-    EXPECT_FALSE(ctx->Outstanding);
-    EXPECT_NE(ctx->RingBlock, block);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
+    EXPECT_FALSE(ctx->Scheduler.Outstanding);
+    EXPECT_NE(ctx->Scheduler.RingBlock, block);
     ScheduleStep(*rec);  // nothing outstanding: back to choosing
-    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 }  // namespace

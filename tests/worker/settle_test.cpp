@@ -8,6 +8,7 @@
 #include "protocol/encoder.h"
 #include "worker/scheduler.h"
 #include "worker_fixture.h"
+#include "worker/steps.h"
 
 using namespace zk;
 using zktest::Bytes;
@@ -60,13 +61,13 @@ TEST_F(Settle, TheRulesForAnsweredAndTimedOutRequests) {
         s.RetryCount = static_cast<std::uint8_t>(k.retries);
         s.Unreachable = k.unreachable;
         s.AwaitingAnswer = true;
-        ctx->NUM_MORVEL_ERROR = static_cast<std::uint8_t>(k.limit);
-        ctx->STAY_IN_QUEUE_ON_TIMEOUT = k.stay;
+        ctx->Global.NUM_MORVEL_ERROR = static_cast<std::uint8_t>(k.limit);
+        ctx->Global.STAY_IN_QUEUE_ON_TIMEOUT = k.stay;
         AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
         if (!k.onlyNode) AppendRequest(ctx->WriteQueue, 2, 15, 0, Bytes({2}), nullptr);
         RequestNode* sent = ctx->WriteQueue.Head;
-        ctx->WriteChosen = true;
-        ctx->ReadChosen = false;
+        ctx->Scheduler.WriteChosen = true;
+        ctx->Scheduler.ReadChosen = false;
 
         SettleRequest(*ctx, k.outcome);
 
@@ -92,14 +93,14 @@ TEST_F(Settle, TheRulesForAnsweredAndTimedOutRequests) {
 TEST_F(Settle, AReadIsSettledOnlyWhenNoWriteWasChosenAndARingRequestNotAtAll) {
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     AppendRequest(ctx->ReadQueue, 2, 16, 0, Bytes({1, 2, 3}), nullptr);
-    ctx->WriteChosen = false;
-    ctx->ReadChosen = true;
+    ctx->Scheduler.WriteChosen = false;
+    ctx->Scheduler.ReadChosen = true;
     SettleRequest(*ctx, Outcome::Answered);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
     EXPECT_EQ(CountRequests(ctx->ReadQueue), 0u);
 
     AppendRequest(ctx->ReadQueue, 2, 16, 0, Bytes({1, 2, 3}), nullptr);
-    ctx->ReadChosen = false;  // a ring request was on the line
+    ctx->Scheduler.ReadChosen = false;  // a ring request was on the line
     SettleRequest(*ctx, Outcome::TimedOut);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
     EXPECT_EQ(CountRequests(ctx->ReadQueue), 1u);
@@ -110,18 +111,18 @@ TEST_F(Settle, AReadIsSettledOnlyWhenNoWriteWasChosenAndARingRequestNotAtAll) {
 TEST_F(Settle, ALostAnswerIsCountedSettledAndReportedWithTheTime) {
     AppendRequest(ctx->WriteQueue, 1, 15, 0, Bytes({1}), nullptr);
     AppendRequest(ctx->WriteQueue, 2, 15, 0, Bytes({2}), nullptr);
-    ctx->ANSWER_TIME = 2.5;
-    ctx->TxState = 2;
-    ctx->Outstanding = true;
-    ctx->WriteChosen = true;
-    ctx->OutStation = 1;
+    ctx->Global.ANSWER_TIME = 2.5;
+    ctx->Scheduler.TxState = zk::TxState::Receiving;
+    ctx->Scheduler.Outstanding = true;
+    ctx->Scheduler.WriteChosen = true;
+    ctx->Scheduler.OutStation = 1;
     ctx->SinceTransmit = 2.5;  // not yet over
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
 
     ctx->SinceTransmit = 2.6;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 255);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::TimedOut);
     EXPECT_EQ(ctx->ErrorTotal.load(), 1.0);
     EXPECT_EQ(ctx->WriteQueue.Head->Station, 2);  // rotated behind the other write
 
@@ -130,7 +131,7 @@ TEST_F(Settle, ALostAnswerIsCountedSettledAndReportedWithTheTime) {
     EXPECT_EQ(TakeEvents(), std::vector<std::string>{"ST1 - překročení času (14.3.2024 13:05:09)"});
     EXPECT_EQ(Station(1).ErrorCount, 1);
     EXPECT_EQ(Station(1).TimeoutCount, 1u);
-    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
     EXPECT_TRUE(ctx->Line.PurgeRequested);
 }
 
@@ -144,11 +145,11 @@ TEST_F(Settle, SleepStartsAfterSleepCountTimeOutsInARowAndNeverWithoutASleepTime
         StationRecord& s = Station(2);
         s.ErrorCount = 0;
         s.SleepLeft = 0;
-        ctx->SLEEP_COUNT = 3;
-        ctx->SLEEP_TIME = k.sleepTime;
-        ctx->OutStation = 2;
+        ctx->Global.SLEEP_COUNT = 3;
+        ctx->Global.SLEEP_TIME = k.sleepTime;
+        ctx->Scheduler.OutStation = 2;
         for (int i = 0; i < 5; ++i) {
-            ctx->TxState = 255;
+            ctx->Scheduler.TxState = zk::TxState::TimedOut;
             ScheduleStep(*rec);
         }
         const auto events = TakeEvents();
@@ -160,69 +161,69 @@ TEST_F(Settle, SleepStartsAfterSleepCountTimeOutsInARowAndNeverWithoutASleepTime
 }
 
 TEST_F(Settle, SendingEndsWhenTheTextHasLeftOrTimesOut) {
-    ctx->ANSWER_TIME = 1.0;
-    ctx->TxState = 1;
+    ctx->Global.ANSWER_TIME = 1.0;
+    ctx->Scheduler.TxState = zk::TxState::Sending;
     ctx->Line.TxWaiting = 12;  // still in the port's output buffer
-    ctx->RxFrame.assign("partial");
+    ctx->Framing.RxFrame.assign("partial");
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 1);
-    EXPECT_EQ(ctx->RxFrame.view(), "partial");
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
+    EXPECT_EQ(ctx->Framing.RxFrame.view(), "partial");
 
     ctx->Line.TxWaiting = 0;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 2);
-    EXPECT_TRUE(ctx->RxFrame.empty());
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
+    EXPECT_TRUE(ctx->Framing.RxFrame.empty());
 
-    ctx->TxState = 1;
+    ctx->Scheduler.TxState = zk::TxState::Sending;
     ctx->Line.TxWaiting = 12;
     ctx->SinceTransmit = 1.5;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 255);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::TimedOut);
 }
 
 TEST_F(Settle, ThePauseAfterAnAnswerSendsAPendingAcknowledgement) {
-    ctx->SILENCE_WAIT = 50;
-    ctx->TxState = 3;
-    ctx->MsTimers[1] = 50;
+    ctx->Global.SILENCE_WAIT = 50;
+    ctx->Scheduler.TxState = zk::TxState::Pause;
+    ctx->Timers.Silence = 50;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 3);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
 
-    ctx->MsTimers[1] = 51;
+    ctx->Timers.Silence = 51;
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 
-    ctx->TxState = 3;
-    ctx->AckPending = true;
-    ctx->AckText.assign("ACK");
+    ctx->Scheduler.TxState = zk::TxState::Pause;
+    ctx->Scheduler.AckPending = true;
+    ctx->Scheduler.AckText.assign("ACK");
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 5);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::AckSent);
     EXPECT_EQ(ctx->Line.Outbox, std::vector<std::string>{"ACK"});
-    EXPECT_FALSE(ctx->AckPending);
-    EXPECT_TRUE(ctx->AckText.empty());
+    EXPECT_FALSE(ctx->Scheduler.AckPending);
+    EXPECT_TRUE(ctx->Scheduler.AckText.empty());
     ScheduleStep(*rec);  // an acknowledgement does not wait for the port
-    EXPECT_EQ(ctx->TxState.load(), 0);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 TEST_F(Settle, OtherStatesReturnToChoosing) {
     for (int state : {4, 6, 7, 42, 254}) {
-        ctx->TxState = static_cast<std::uint8_t>(state);
+        ctx->Scheduler.TxState = static_cast<zk::TxState>(state);
         ScheduleStep(*rec);
-        EXPECT_EQ(ctx->TxState.load(), 0) << state;
+        EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose) << state;
     }
 }
 
 TEST_F(Settle, AChosenRequestIsSentAndNotedAsOnTheLine) {
     AppendRequest(ctx->WriteQueue, 2, 15, 0, Bytes({0x01, 0x02, 0x03, 0x00, 0x00, 0x80, 0x41}), nullptr);
-    if (CodeMess(*ctx, *ctx->WriteQueue.Head).empty()) GTEST_SKIP() << "the request encoder builds no frames yet";
+    if (EncodeRequest(*ctx, *ctx->WriteQueue.Head).empty()) GTEST_SKIP() << "the request encoder builds no frames yet";
     ScheduleStep(*rec);
-    EXPECT_EQ(ctx->TxState.load(), 1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
     ASSERT_EQ(ctx->Line.Outbox.size(), 1u);
-    EXPECT_EQ(ctx->Line.Outbox[0], ctx->TxMessage.str());
-    EXPECT_EQ(ctx->LastTxMessage, ctx->TxMessage);
+    EXPECT_EQ(ctx->Line.Outbox[0], ctx->Scheduler.TxMessage.str());
+    EXPECT_EQ(ctx->Framing.LastTxMessage, ctx->Scheduler.TxMessage);
     EXPECT_EQ(ctx->SentCount.load(), 1.0);
-    EXPECT_TRUE(ctx->Outstanding);
-    EXPECT_EQ(ctx->OutStation.load(), 2);
-    EXPECT_EQ(ctx->OutKind.load(), 15);
+    EXPECT_TRUE(ctx->Scheduler.Outstanding);
+    EXPECT_EQ(ctx->Scheduler.OutStation.load(), 2);
+    EXPECT_EQ(ctx->Scheduler.OutKind.load(), 15);
     EXPECT_TRUE(Station(2).AwaitingAnswer);
     EXPECT_EQ(ctx->SinceTransmit.load(), 0.0);
 }

@@ -32,7 +32,7 @@ struct RunningInstance {
     explicit RunningInstance(int idleTime) {
         std::lock_guard lock(ctx.Lock);
         ResetContext(ctx);
-        ctx.IDLE_TIME = idleTime;
+        ctx.Global.IDLE_TIME = idleTime;
         ctx.StationCount = 2;
         ctx.Stations[2]->SleepLeft = 0.05;
         ctx.LastTick = CentisecondsOfDay(ctx);
@@ -44,7 +44,7 @@ struct RunningInstance {
         rec->Thread = std::make_unique<DrvThread>(*rec);
     }
     void WaitForPasses(double passes) const {
-        while (ctx.PassCount.load() < passes) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (ctx.Timing.PassCount.load() < passes) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ~RunningInstance() { DisposeDriver(rec); }
 };
@@ -55,7 +55,7 @@ TEST(WorkerThread, DoneStopsTheWorkerWhileTheHostKeepsCalling) {
     std::uint8_t buffer[kHostBufferSize];
     // The host calls on until the worker has made its passes and woken station 2.
     bool woken = false;
-    for (int i = 0; inst.ctx.PassCount.load() < 30 || !woken; ++i) {
+    for (int i = 0; inst.ctx.Timing.PassCount.load() < 30 || !woken; ++i) {
         {
             std::lock_guard lock(inst.ctx.Lock);
             woken = inst.ctx.Stations[2]->SleepLeft == 0.0;
@@ -81,7 +81,7 @@ TEST(WorkerThread, DoneEndsALongPauseBetweenPasses) {
     inst.WaitForPasses(1);
     Done(*inst.rec);  // would wait for the pause to end if the pause were not interrupted
     EXPECT_EQ(inst.rec->Thread, nullptr);
-    EXPECT_EQ(inst.ctx.PassCount.load(), 1.0);
+    EXPECT_EQ(inst.ctx.Timing.PassCount.load(), 1.0);
 }
 
 TEST(WorkerThread, WithoutAnIdleTimeThePassesFollowEachOtherAndStillStop) {

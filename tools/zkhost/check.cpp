@@ -235,7 +235,7 @@ public:
         rec_.Window = std::make_unique<zk::StatusWindow>();
         zk::InitStatusWindow(*rec_.Window);
         ctx().ParFileName.assign(zk::Utf8ToCp1250(path_));
-        out.Accepted = zk::LoadParameterText(rec_, bytes_, &diag_);
+        out.Accepted = zk::LoadParameterText(zk::ConfigOf(*rec_.Context, rec_.Window.get()), bytes_, &diag_);
         if (!out.Accepted) out.Error = Utf8(std::string_view(ctx().ErrorText, strnlen(ctx().ErrorText, 80)));
         for (const ParNote& n : diag_.Notes)
             if (n.Kind == ParNoteKind::KeySeen) lines_.first[std::tuple(n.Group, n.Station, Upper(n.Key))] = n.Line;
@@ -546,7 +546,7 @@ private:
                 Warn(out, StationLine(n, c.key), "count-not-8", text);
             }
         }
-        const std::string device = ctx().DEVICE.str();
+        const std::string device = ctx().Com.DEVICE.str();
         std::error_code ec;
         if (!device.empty() && device.find('/') != std::string::npos && !std::filesystem::exists(device, ec))
             Warn(out, Line("[COM]", 0, "DEVICE") ? Line("[COM]", 0, "DEVICE") : Line("[COM]", 0, "DRIVER"), "device",
@@ -567,15 +567,15 @@ private:
     void Report(CheckResult& out) {
         zk::DriverContext& c = ctx();
         std::ostringstream o;
-        const char parity = "NEOMS"[c.Parity < 5 ? c.Parity : 0];
+        const char parity = "NEOMS"[c.Com.Parity < 5 ? c.Com.Parity : 0];
         o << "[COM]\n";
-        Row(o, "[COM]", 0, "DEVICE", c.DEVICE.str(), ("the name of port " + std::to_string(c.ComPort)).c_str());
-        Row(o, "[COM]", 0, "DRIVER", "port " + std::to_string(c.ComPort));
-        Row(o, "[COM]", 0, "BAUD", std::to_string(c.BaudRate));
-        Row(o, "[COM]", 0, "BITS", std::to_string(c.DataBits == 8 ? 8 : 7));
+        Row(o, "[COM]", 0, "DEVICE", c.Com.DEVICE.str(), ("the name of port " + std::to_string(c.Com.ComPort)).c_str());
+        Row(o, "[COM]", 0, "DRIVER", "port " + std::to_string(c.Com.ComPort));
+        Row(o, "[COM]", 0, "BAUD", std::to_string(c.Com.BaudRate));
+        Row(o, "[COM]", 0, "BITS", std::to_string(c.Com.DataBits == 8 ? 8 : 7));
         Row(o, "[COM]", 0, "PARITY", std::string(1, parity));
-        Row(o, "[COM]", 0, "STOP", std::to_string(c.StopBits == 1 ? 1 : 2));
-        Row(o, "[COM]", 0, "BUFFER_SIZE", std::to_string(c.BUFFER_SIZE));
+        Row(o, "[COM]", 0, "STOP", std::to_string(c.Com.StopBits == 1 ? 1 : 2));
+        Row(o, "[COM]", 0, "BUFFER_SIZE", std::to_string(c.Com.BUFFER_SIZE));
         const zk::ModemRecord& m = c.Modem;
         o << "[MODEM]\n";
         Row(o, "[MODEM]", 0, "INIT", Shown(m.InitBlock.Command.view()));
@@ -594,24 +594,24 @@ private:
         Row(o, "[MODEM]", 0, "RING_TIME", Number(m.RingTimeout) + " s");
         Row(o, "[MODEM]", 0, "ANSWER_TIME", Number(m.AnswerBlock.Limit) + " s");
         o << "[GLOBAL]\n";
-        Row(o, "[GLOBAL]", 0, "PREFIX", Shown(c.PREFIX.view()));
-        Row(o, "[GLOBAL]", 0, "SUFFIX", Shown(c.SUFFIX.view()));
-        Row(o, "[GLOBAL]", 0, "PRESUFFIX", Shown(c.PRESUFFIX.view()));
-        Row(o, "[GLOBAL]", 0, "ADDRESS", std::to_string(c.ADDRESS));
-        Row(o, "[GLOBAL]", 0, "ANSWER_TIME", Number(c.ANSWER_TIME) + " s");
-        Row(o, "[GLOBAL]", 0, "SILENCE_WAIT", std::to_string(c.SILENCE_WAIT) + " ms");
-        Row(o, "[GLOBAL]", 0, "DEF_ANALOG_IN_ADDR", std::to_string(c.DEF_ANALOG_IN_ADDR));
-        Row(o, "[GLOBAL]", 0, "NUM_MORVEL_ERROR", std::to_string(c.NUM_MORVEL_ERROR));
-        Row(o, "[GLOBAL]", 0, "SLEEP_TIME", Number(c.SLEEP_TIME) + " s");
-        Row(o, "[GLOBAL]", 0, "SLEEP_COUNT", std::to_string(c.SLEEP_COUNT));
-        Row(o, "[GLOBAL]", 0, "IDLE_TIME", std::to_string(c.IDLE_TIME) + " ms");
+        Row(o, "[GLOBAL]", 0, "PREFIX", Shown(c.Global.PREFIX.view()));
+        Row(o, "[GLOBAL]", 0, "SUFFIX", Shown(c.Global.SUFFIX.view()));
+        Row(o, "[GLOBAL]", 0, "PRESUFFIX", Shown(c.Global.PRESUFFIX.view()));
+        Row(o, "[GLOBAL]", 0, "ADDRESS", std::to_string(c.Global.ADDRESS));
+        Row(o, "[GLOBAL]", 0, "ANSWER_TIME", Number(c.Global.ANSWER_TIME) + " s");
+        Row(o, "[GLOBAL]", 0, "SILENCE_WAIT", std::to_string(c.Global.SILENCE_WAIT) + " ms");
+        Row(o, "[GLOBAL]", 0, "DEF_ANALOG_IN_ADDR", std::to_string(c.Global.DEF_ANALOG_IN_ADDR));
+        Row(o, "[GLOBAL]", 0, "NUM_MORVEL_ERROR", std::to_string(c.Global.NUM_MORVEL_ERROR));
+        Row(o, "[GLOBAL]", 0, "SLEEP_TIME", Number(c.Global.SLEEP_TIME) + " s");
+        Row(o, "[GLOBAL]", 0, "SLEEP_COUNT", std::to_string(c.Global.SLEEP_COUNT));
+        Row(o, "[GLOBAL]", 0, "IDLE_TIME", std::to_string(c.Global.IDLE_TIME) + " ms");
         Row(o, "[GLOBAL]", 0, "STOP_SELF_READING",
-            std::string(c.PrstynekRun ? "OFF (the driver polls by itself)" : "ON (the host's requests only)"),
+            std::string(c.Global.PrstynekRun ? "OFF (the driver polls by itself)" : "ON (the host's requests only)"),
             "default ON, or a station's PHONE or QQ");
-        Row(o, "[GLOBAL]", 0, "CUC_PATH", Shown(c.CUC_PATH.view()));
-        Row(o, "[GLOBAL]", 0, "STAY_IN_QUEUE_ON_TIMEOUT", c.STAY_IN_QUEUE_ON_TIMEOUT ? "ON" : "OFF");
+        Row(o, "[GLOBAL]", 0, "CUC_PATH", Shown(c.Global.CUC_PATH.view()));
+        Row(o, "[GLOBAL]", 0, "STAY_IN_QUEUE_ON_TIMEOUT", c.Global.STAY_IN_QUEUE_ON_TIMEOUT ? "ON" : "OFF");
         Row(o, "[GLOBAL]", 0, "LOG_FILE", Shown(c.Log.LogFileName.view()));
-        Row(o, "[GLOBAL]", 0, "BEEP", c.BEEP ? "ON" : "OFF");
+        Row(o, "[GLOBAL]", 0, "BEEP", c.Global.BEEP ? "ON" : "OFF");
         if (diagsLine_)
             o << "log: on ($DIAGS on line " << diagsLine_ << "), to "
               << (c.Log.LogFileName.empty() ? zk::RootDirectory() + "ZKDKRMOD_<host's driver name>.LOG"

@@ -2,7 +2,7 @@
 // items, each starting with a letter; the walk runs over the bytes between the length byte
 // and the check byte, and no item is read past them: an item that does not fit ends the walk.
 // Positions below are 1-based, as the stations' documentation counts them.
-#include "protocol/decoder.h"
+#include "worker/decoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -61,10 +61,10 @@ void ApplyCounter(CounterEntry& c) {
 // The request's body (command letters and items) from a stored request frame, found through
 // the frame's own length byte behind the configured PREFIX; empty when the text is no frame.
 std::string_view RequestBody(const DriverContext& ctx, std::string_view request) {
-    const std::size_t p = ctx.PREFIX.size();
+    const std::size_t p = ctx.Global.PREFIX.size();
     if (request.size() < p + 2) return {};
     const std::size_t length = static_cast<std::uint8_t>(request[p + 1]);
-    const std::size_t fixed = 5 + ctx.PRESUFFIX.size();  // routing item, PRESUFFIX, check byte
+    const std::size_t fixed = 5 + ctx.Global.PRESUFFIX.size();  // routing item, PRESUFFIX, check byte
     if (length < fixed || request.size() < p + 2 + length) return {};
     return request.substr(p + 6, length - fixed);
 }
@@ -132,7 +132,7 @@ std::size_t Decoder::analog(std::size_t o) {
         for (unsigned i = 1; i <= 8; ++i) {
             const std::size_t n = 8 * g + i;
             unsigned raw = f.wordHigh(o + 2 + 16 * k + 2 * (i - 1));
-            WriteLog(ctx, "AI Word", Fmt("%5u", raw));
+            WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
             double range = 255.0;
             if (raw & 0x8000u) {
                 range = 4095.0;
@@ -145,8 +145,8 @@ std::size_t Decoder::analog(std::size_t o) {
             lim.LastRaw = TruncLow16(r);
             const double value = lim.Lower + (lim.Upper - lim.Lower) * lim.LastRaw / range;
             st.Analog[n] = value;
-            WriteLog(ctx, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
-            WriteLog(ctx, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
+            WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
+            WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
         }
         ++k;
     }
@@ -280,7 +280,7 @@ std::size_t Decoder::memoryRead(std::size_t o) {
             }
             e.Value = value;
             st.MemFresh = true;
-            WriteLog(ctx, "decodeMess MI",
+            WriteLog(ctx.Log, "decodeMess MI",
                      Fmt("index %3u adr ", j) + WordToHex(static_cast<std::uint16_t>(address)) + " value " +
                          FormatReal(6, 1, value));
             break;
@@ -326,16 +326,16 @@ void Decoder::sampleBlock(unsigned address, std::string_view data) {
     for (int j = 0; j < 6; ++j) {
         const int row = first + j;
         // Rows outside the table are not written.
-        if (row < 1 || row > kTableRows || !ctx.TextTable) continue;
+        if (row < 1 || row > kTableRows || !ctx.Table.TextTable) continue;
         const std::string_view sample = data.substr(31 * static_cast<std::size_t>(j), 31);
-        TextRow& r = ctx.TextTable[static_cast<std::size_t>(row - 1)];
+        TextRow& r = ctx.Table.TextTable[static_cast<std::size_t>(row - 1)];
         for (int i = 0; i < 6; ++i) r.State[i] = static_cast<std::uint8_t>(BcdToInt(static_cast<std::uint8_t>(sample[i])));
         r.State[6] = static_cast<std::uint8_t>(sample[6]);
         for (std::size_t c = 0; c < 8; ++c) r.Cells[c].assign(sample.substr(7 + 3 * c, 3));
         lastWritten = row;
     }
     if (lastWritten == 0) return;
-    if (lastWritten == kTableRows) ctx.MbActive = false;
+    if (lastWritten == kTableRows) ctx.Table.MbActive = false;
     if (ctx.HostBuffer) {  // header fields only, far inside the buffer the host granted
         PutLe32(ctx.HostBuffer + 8, static_cast<std::uint32_t>(lastWritten));
         if (lastWritten == kTableRows) PutLe32(ctx.HostBuffer + 24, 2);
@@ -347,7 +347,7 @@ void Decoder::qqWritten() {
     if (body.size() >= 2 && body[1] == 'Q') {
         const std::string_view items = body.substr(2);
         for (std::size_t i = 0; i + 3 <= items.size(); i += 3)
-            HistoryWriteBackItem(ctx, static_cast<std::uint8_t>(items[i]), static_cast<std::uint8_t>(items[i + 1]),
+            HistoryWriteBackItem(HistoryOf(ctx), static_cast<std::uint8_t>(items[i]), static_cast<std::uint8_t>(items[i + 1]),
                                  static_cast<std::uint8_t>(items[i + 2]), ctx.PendingEventText);
     }
     label(text::kLabelQqWritten);
@@ -369,7 +369,7 @@ void Decoder::storeQqValue(ChannelItem& item, int chunk, const std::uint8_t v[4]
         case QqReal: {
             const std::uint32_t pattern = invalid ? 0x00010000u : bits;
             item.Value = invalid ? std::bit_cast<float>(pattern) : ToFloat32(IeeeSingleToFloat(pattern, -1e37));
-            WriteLog(ctx, "QQ Real = ", IeeeSingleToText(pattern));
+            WriteLog(ctx.Log, "QQ Real = ", IeeeSingleToText(pattern));
             break;
         }
         case QqString: {
@@ -400,7 +400,7 @@ void Decoder::qqValues(std::size_t o) {
             st.CallCode = std::memcmp(v, kInvalid, 4) == 0 ? 65536u : Le32(v);
         }
         label(text::kLabelTl2Report);
-        ctx.HoldPolling = false;
+        ctx.Scheduler.HoldPolling = false;
         return;
     }
     if (skipData()) return;
@@ -408,13 +408,13 @@ void Decoder::qqValues(std::size_t o) {
     if (body.size() < 2 || body[1] != 'q') return;
     const std::string_view items = body.substr(2);
     if (values.size() / 4 != items.size() / 3) {
-        WriteLog(ctx, "QQ Data", "Sync error!");
+        WriteLog(ctx.Log, "QQ Data", "Sync error!");
         return;
     }
     label(text::kLabelQqRead);
     label(std::to_string(values.size() / 4));
     label("x) ");
-    WriteLog(ctx, "QQ Data Decode", "Start");
+    WriteLog(ctx.Log, "QQ Data Decode", "Start");
     int counted = 0;
     for (std::size_t i = 0; i < items.size() / 3; ++i) {
         const auto d = static_cast<std::uint8_t>(items[3 * i]);
@@ -422,14 +422,14 @@ void Decoder::qqValues(std::size_t o) {
         const auto a = static_cast<std::uint8_t>(items[3 * i + 2]);
         const std::string_view raw = values.substr(4 * i, 4);
         const auto* v = reinterpret_cast<const std::uint8_t*>(raw.data());
-        WriteLog(ctx, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
+        WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
         const bool invalid = std::memcmp(v, kInvalid, 4) == 0;
-        if (ctx.HdbReadState == 5) HistoryPositionItem(ctx, d, b, a, v, counted, ctx.PendingEventText);
+        if (ctx.History.HdbReadState == HdbReadState::PositionQuery) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
         int chunk = 0;
         ChannelItem* item = FindQqChannel(st, d, b, a, chunk);
         if (item && (item->Direction == DirRead || item->Direction == DirBidir)) storeQqValue(*item, chunk, v, invalid);
     }
-    WriteLog(ctx, "QQ Data Decode", "End");
+    WriteLog(ctx.Log, "QQ Data Decode", "End");
 }
 
 std::size_t Decoder::qqFamily(std::size_t o) {
@@ -450,13 +450,13 @@ std::size_t Decoder::qqFamily(std::size_t o) {
             if (!f.fits(o + 5 + count)) return 0;
             if (skipData()) return o + 6 + count;
             const std::string_view data = f.sub(o + 6, count);
-            const bool sampleKind = (ctx.MbKindIndex == 1 && (kind == 72 || kind == 136)) ||
-                                    (ctx.MbKindIndex == 2 && (kind == 76 || kind == 140)) ||
-                                    (ctx.MbKindIndex == 3 && (kind == 80 || kind == 144));
+            const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == ReqSamples1 || kind == ReqSamplesAlt1)) ||
+                                    (ctx.Table.MbKindIndex == 2 && (kind == ReqSamples2 || kind == ReqSamplesAlt2)) ||
+                                    (ctx.Table.MbKindIndex == 3 && (kind == ReqSamples3 || kind == ReqSamplesAlt3));
             if (sampleKind && count == 186 && (static_cast<int>(address) - 32768) % 186 == 0) {
                 sampleBlock(address, data);
-            } else if (ctx.HdbReadState == 2 && kind >= 240 && kind <= 247) {
-                HistoryDataAnswer(ctx, stationIndex, static_cast<std::uint8_t>(kind),
+            } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= ReqHistoryFirst && kind <= ReqHistoryLast) {
+                HistoryDataAnswer(HistoryOf(ctx), stationIndex, static_cast<std::uint8_t>(kind),
                                   static_cast<std::uint16_t>(address),
                                   reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
             }
@@ -486,7 +486,7 @@ std::size_t Decoder::item(std::size_t o) {
             ackDue = true;
             st.ActiveReport = true;
             st.OnLine = true;
-            ctx.HoldPolling = false;
+            ctx.Scheduler.HoldPolling = false;
             label(text::kLabelActiveReport);
             return o;
         case 'K': return constants(o, true);
@@ -499,7 +499,7 @@ std::size_t Decoder::item(std::size_t o) {
             if (scanReport()) return o;
             ackDue = true;
             st.ControlError = true;
-            ctx.HoldPolling = false;
+            ctx.Scheduler.HoldPolling = false;
             label(text::kLabelControlError);
             return o;
         case 'Q': return qqFamily(o);
@@ -525,14 +525,14 @@ Str255 Decoder::acknowledgement() const {
     } else {
         ack.assign(f.bytes);
     }
-    if (ctx.PREFIX.size() + ack.size() + ctx.SUFFIX.size() > Str255::Capacity) return {};
-    Str255 out(ctx.PREFIX.view());
+    if (ctx.Global.PREFIX.size() + ack.size() + ctx.Global.SUFFIX.size() > Str255::Capacity) return {};
+    Str255 out(ctx.Global.PREFIX.view());
     out += ack;
-    out += ctx.SUFFIX.view();
+    out += ctx.Global.SUFFIX.view();
     return out;
 }
 
-// Steps 3.. of the frame: each item handled by its letter until one ends the walk.
+// The items of the frame from its third byte: each handled by its letter until one ends the walk.
 void WalkItems(Decoder& d) {
     for (std::size_t p = 3; p < d.f.size(); ++p) {
         const std::size_t last = d.item(p);
@@ -544,8 +544,8 @@ void WalkItems(Decoder& d) {
 // A frame that came in place of the answer of station `asked` with data of another station,
 // or from an address no station has: logged and counted as a line error, nothing stored.
 void DropForeignFrame(DriverContext& ctx, std::string_view frame, int asked) {
-    WriteLog(ctx, "DecodeMess", Fmt("not from the station asked (%d): data dropped", asked));
-    HexDumpLog(ctx, "Dropped Message", frame);
+    WriteLog(ctx.Log, "DecodeMess", Fmt("not from the station asked (%d): data dropped", asked));
+    HexDumpLog(ctx.Log, "Dropped Message", frame);
     ctx.ErrorTotal = ctx.ErrorTotal.load() + 1.0;
 }
 
@@ -566,8 +566,8 @@ ChannelItem* FindQqChannel(StationRecord& s, std::uint8_t d, std::uint8_t b, std
 
 bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view request, int askedStation) {
     const Frame f{frame};
-    const FrameAddresses who = AddressesOf(frame, ctx.ADDRESS);
-    if (!who.valid || who.target != ctx.ADDRESS) return false;
+    const FrameAddresses who = AddressesOf(frame, ctx.Global.ADDRESS);
+    if (!who.valid || who.target != ctx.Global.ADDRESS) return false;
     const StationRecord* asked =
         askedStation >= 1 && askedStation <= kMaxStations ? ctx.Stations[static_cast<std::size_t>(askedStation)].get()
                                                           : nullptr;
@@ -594,14 +594,14 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
         d.walk = Walk::ReportsOnly;
     }
 
-    HexDumpLog(ctx, "Decode Received Message", frame);
+    HexDumpLog(ctx.Log, "Decode Received Message", frame);
 
     // Any answer wakes the station.
     st.ElapsedTime = 0.0;
     st.SleepLeft = 0.0;
     st.ErrorCount = 0;
     st.Unreachable = false;
-    ctx.MsTimers[2] = 0.0;
+    ctx.Timers.Answer = 0.0;
 
     Str255 line(std::string(60, ' '));
     line += text::kDecodeArrow;
@@ -614,13 +614,13 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     WalkItems(d);
 
     if (d.ackDue) {
-        WriteLog(ctx, "Answer", "AH");
+        WriteLog(ctx.Log, "Answer", "AH");
         const Str255 ack = d.acknowledgement();
-        WriteLog(ctx, "SEND", BytesToHex(ack.view()));
-        ctx.AckText = ack;
-        ctx.AckPending = !ack.empty();
+        WriteLog(ctx.Log, "SEND", BytesToHex(ack.view()));
+        ctx.Scheduler.AckText = ack;
+        ctx.Scheduler.AckPending = !ack.empty();
     } else {
-        ctx.AckPending = false;
+        ctx.Scheduler.AckPending = false;
     }
     return true;
 }
@@ -629,7 +629,7 @@ void ExtractDATA(DriverContext& ctx) {
     ReceiveEntry entry;
     if (!TakeReceived(ctx.ReceiveQueue, entry)) return;
     const bool known = DecodeMess(ctx, entry.Frame.view(), entry.Request.view(), entry.Station);
-    WriteLog(ctx, "ExtractDATA", known ? "DecodeMess = 1" : "DecodeMess = 0");
+    WriteLog(ctx.Log, "ExtractDATA", known ? "DecodeMess = 1" : "DecodeMess = 0");
 }
 
 }  // namespace zk

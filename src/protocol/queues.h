@@ -14,9 +14,31 @@ namespace zk {
 
 struct MemoryBlock;
 
-// Request kinds with a meaning outside the encoder.
-inline constexpr std::int32_t kKindChannelWrite = 15;
-inline constexpr std::int32_t kKindChannelRead = 16;
+// Request kinds: what a request asks of its station. The encoder turns each into the items
+// of a frame (the letters in the comments); the host reads the kind being served on channel
+// 491. Kinds 10..14 and unknown kinds go out as a frame without items.
+enum RequestKind : std::int32_t {
+    ReqBinaryInputs = 0,     // B: read the binary inputs
+    ReqAnalogArea = 1,       // N: read the analog-input area
+    ReqCounters = 2,         // C: read the counters
+    ReqCountersReset = 3,    // C: read and reset the counters
+    ReqBinaryOutputs = 4,    // b: write the binary outputs
+    ReqMemoryWrite = 5,      // n: write one memory output
+    ReqMemoryRead = 6,       // N: read the memory inputs (one, or all as one block)
+    ReqAnalogMorvel = 7,     // A: read the analog inputs
+    ReqConstantsRead = 8,    // K: read the constants
+    ReqConstantsWrite = 9,   // k: write the constants (memory outputs 1..8)
+    ReqChannelWrite = 15,    // QQ: write parameter-file channel items
+    ReqChannelRead = 16,     // Qq: read parameter-file channel items
+    ReqBlockRead = 17,       // N: read a memory block
+    ReqBlockItemWrite = 18,  // n: write one element of a memory block
+    // QN: rows of the memory-block table, by kind 1..3, from the first or the second table.
+    ReqSamples1 = 72, ReqSamples2 = 76, ReqSamples3 = 80,
+    ReqSamplesAlt1 = 136, ReqSamplesAlt2 = 140, ReqSamplesAlt3 = 144,
+    ReqHistoryFirst = 240,   // QN: history reads, the high byte of the station address
+    ReqHistoryLast = 247,
+    ReqRestart = 255,        // b: the restart item
+};
 
 struct RequestNode {
     std::uint8_t Station = 0;          // 1..100

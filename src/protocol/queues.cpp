@@ -1,4 +1,4 @@
-#include "host/queues.h"
+#include "protocol/queues.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,7 +15,7 @@ std::string EqualKey(std::uint8_t station, std::int32_t kind, std::uint16_t word
     k.append(reinterpret_cast<const char*>(&kind), sizeof kind);
     k.append(reinterpret_cast<const char*>(&word), sizeof word);
     k.append(reinterpret_cast<const char*>(&key), sizeof key);
-    if (kind == kKindChannelWrite || kind == kKindChannelRead) k.append(data);
+    if (kind == ReqChannelWrite || kind == ReqChannelRead) k.append(data);
     return k;
 }
 
@@ -36,14 +36,14 @@ void Decrement(auto& map, const auto& key) {
 void IndexNode(RequestQueue& q, const RequestNode& n) {
     ++q.EqualIndex[EqualKey(n)];
     ++q.KindCount[n.Kind & 0xFF];
-    if (n.Kind == kKindChannelRead)
+    if (n.Kind == ReqChannelRead)
         for (std::size_t p = 0; p + 3 <= n.Data.size(); p += 3) ++q.ReadIndex[ReadKey(n.Station, n.Data.data + p)];
 }
 
 void UnindexNode(RequestQueue& q, const RequestNode& n) {
     Decrement(q.EqualIndex, EqualKey(n));
     --q.KindCount[n.Kind & 0xFF];
-    if (n.Kind == kKindChannelRead)
+    if (n.Kind == ReqChannelRead)
         for (std::size_t p = 0; p + 3 <= n.Data.size(); p += 3) Decrement(q.ReadIndex, ReadKey(n.Station, n.Data.data + p));
 }
 

@@ -1,6 +1,6 @@
 // Setting the port up from the [COM] settings, and Init's way with a port that opens and one
 // that does not.
-#include "config/serial_setup.h"
+#include "worker/line_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "line/serial.h"
 #include "line/serial_posix.h"
 #include "line/serial_speed.h"
-#include "pty.h"
+#include "line/pty.h"
 #include "support/par_files.h"
 #include "support/temp_dir.h"
 
@@ -41,13 +41,13 @@ struct Instance {
     void Com(const std::string& device, std::uint16_t port, std::uint16_t baud, std::uint16_t bits,
              std::uint16_t parity, std::uint16_t stop, std::uint16_t buffer) {
         DriverContext& c = ctx();
-        c.DEVICE.assign(device);
-        c.ComPort = port;
-        c.BaudRate = baud;
-        c.DataBits = bits;
-        c.Parity = parity;
-        c.StopBits = stop;
-        c.BUFFER_SIZE = buffer;
+        c.Com.DEVICE.assign(device);
+        c.Com.ComPort = port;
+        c.Com.BaudRate = baud;
+        c.Com.DataBits = bits;
+        c.Com.Parity = parity;
+        c.Com.StopBits = stop;
+        c.Com.BUFFER_SIZE = buffer;
     }
 };
 
@@ -73,12 +73,12 @@ TEST(SerialSetup, TheComSettingsReachThePortAndTheLineStartsClean) {
         Pty pty;
         Instance inst;
         inst.Com(pty.name(), c.port, c.baud, c.bits, c.parity, c.stop, c.buffer);
-        inst.ctx().TxState = 5;
-        inst.ctx().LineCode = 7;
+        inst.ctx().Scheduler.TxState = zk::TxState::AckSent;
+        inst.ctx().Scheduler.LineCode = 7;
         inst.ctx().AnsweredCall = true;
         inst.ctx().SinceAnswer = 12.0;
-        inst.ctx().RxFrame.assign("half");
-        inst.ctx().PrefixWindow.assign("x");
+        inst.ctx().Framing.RxFrame.assign("half");
+        inst.ctx().Framing.PrefixWindow.assign("x");
         SetupSerialPort(*inst.rec);
 
         TSerial& p = inst.port();
@@ -103,12 +103,12 @@ TEST(SerialSetup, TheComSettingsReachThePortAndTheLineStartsClean) {
         ASSERT_FALSE(events.empty());
         EXPECT_EQ(events.back(), "Inicializace portu: COM" + std::to_string(c.port) + " " + std::to_string(c.rate) + "Bd");
 
-        EXPECT_EQ(inst.ctx().TxState.load(), 0);
-        EXPECT_EQ(inst.ctx().LineCode, 222);
+        EXPECT_EQ(inst.ctx().Scheduler.TxState.load(), zk::TxState::Choose);
+        EXPECT_EQ(inst.ctx().Scheduler.LineCode, 222);
         EXPECT_FALSE(inst.ctx().AnsweredCall);
         EXPECT_EQ(inst.ctx().SinceAnswer.load(), 0.0);
-        EXPECT_TRUE(inst.ctx().RxFrame.empty());
-        EXPECT_TRUE(inst.ctx().PrefixWindow.empty());
+        EXPECT_TRUE(inst.ctx().Framing.RxFrame.empty());
+        EXPECT_TRUE(inst.ctx().Framing.PrefixWindow.empty());
 
         // The line works both ways.
         p.WriteString("ATZ\r");

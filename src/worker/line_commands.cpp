@@ -1,0 +1,108 @@
+#include "worker/line_commands.h"
+
+#include <string>
+
+#include "base/texts.h"
+#include "config/serial_setup.h"
+#include "diag/log.h"
+#include "diag/status_window.h"
+#include "line/line.h"
+#include "line/modem.h"
+#include "line/serial.h"
+
+namespace zk {
+
+void RunPortActions(DriverRecord& rec, const PortActions& actions) {
+    if (!rec.SerialPort) return;
+    if (actions.Purge) PurgePort(*rec.SerialPort);
+    if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
+}
+
+void ClearQueues(DriverContext& ctx, PortActions& port) {
+    EmptyQueue(ctx.ReadQueue);
+    EmptyQueue(ctx.WriteQueue);
+    port.Purge = true;
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.Scheduler.TxState = TxState::Choose;
+    ctx.Framing.LastTxMessage.clear();
+}
+
+int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
+    ModemRecord& m = ctx.Modem;
+    // The modem's line texts and flags.
+    m.PendingText.clear();
+    m.ReplyText.clear();
+    m.Pausing = false;
+    m.TerminatorTaken = false;
+    ctx.AnsweredCall = false;
+
+    int waiting = 0;
+    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i)
+        if (const StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get(); s && s->DialRequested) waiting = i;
+
+    // The connection itself: a dial still waiting is abandoned by a carriage return, a call
+    // is ended by the hang-up command.
+    if (hangUp) {
+        m.LineConnected = false;
+        if (waiting > 0) {
+            hangUp->SendReturn = true;
+        } else {
+            ClearModemCommands(m);
+            m.ModemState = ModemState::TakeCommand;
+            QueueModemCommand(m, ModemHangUp, m.HangupBlock, {}, {});
+        }
+    }
+    WriteLog(ctx.Log, "close", "communication !!!!");
+    for (int i = 1; i <= ctx.StationCount && i <= kMaxStations; ++i) {
+        StationRecord* s = ctx.Stations[static_cast<std::size_t>(i)].get();
+        if (!s) continue;
+        s->AwaitingAnswer = false;
+        s->OnLine = false;
+        s->DialRequested = false;
+    }
+    return waiting;
+}
+
+int HangUp(DriverContext& ctx, PortActions& port) { return ConnectionCleanup(ctx, &port); }
+
+bool SetupSerialPort(DriverRecord& rec) {
+    if (!rec.SerialPort || !rec.Context) return false;
+    std::lock_guard setup(rec.PortSetupLock);
+    TSerial& port = *rec.SerialPort;
+    DriverContext& ctx = *rec.Context;
+
+    // The settings, copied under the lock; the port itself is worked without it.
+    ComSettings com;
+    {
+        std::lock_guard lock(ctx.Lock);
+        com = ctx.Com;
+    }
+
+    ApplyComSettings(port, com);
+    const bool open = port.Active();
+
+    // Cancel what may still be in progress; nothing buffered is lost.
+    PurgePort(port);
+
+    std::lock_guard lock(ctx.Lock);
+    // The event list and the log say which port opened.
+    Str255 line(text::kPortInit);
+    line += "COM" + std::to_string(port.Port()) + " " + std::to_string(port.Baudrate()) + "Bd";
+    AddEventLine(rec.Window.get(), line);
+    WriteLog(ctx.Log, "port", port.EffectiveDeviceName());
+    if (!open) {
+        AddEventLine(rec.Window.get(), text::kPortOpenError);
+        WriteLog(ctx.Log, "port", "error " + std::to_string(port.ErrorCode()));
+    }
+    // The line's state.
+    ctx.SinceAnswer = 0.0;
+    ctx.Scheduler.TxState = TxState::Choose;
+    ctx.Scheduler.LineCode = 222;
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.AnsweredCall = false;
+    return open;
+}
+
+}  // namespace zk
