@@ -3,7 +3,8 @@
 #   1. the normal build and all tests,
 #   2. the address and undefined-behaviour sanitizers,
 #   3. the thread sanitizer,
-#   4. the 32-bit Windows cross build and its export table,
+#   4. the Windows builds (32- and 64-bit DLL and zkhost.exe), their exports and imports, and
+#      the Windows scenarios under Wine on a virtual screen (scripts/wine-test.sh),
 #   5. the fuzzers for a bounded time.
 # Any failure stops the script with a non-zero status.
 set -euo pipefail
@@ -38,9 +39,8 @@ build build/tsan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs"
 
-step "32-bit Windows cross build"
-build build/win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release -DZK_TESTS=OFF -DZK_TOOLS=OFF
-scripts/check-windows-exports.sh build/win32/zkdrv.dll
+step "Windows: cross builds, exports and imports, the scenarios under Wine"
+scripts/wine-test.sh
 
 if [ -x scripts/fuzz.sh ]; then
   step "fuzzers"

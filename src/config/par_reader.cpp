@@ -1,5 +1,6 @@
 #include "config/par_reader.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -12,6 +13,12 @@ namespace zk {
 namespace {
 
 constexpr char kCtrlZ = 26;
+
+void CountBadValue(ParReader& r) {
+    ++r.BadValues;
+    r.BadItem = r.RawItem;
+    r.BadPos = r.ItemPos;
+}
 
 bool IsSeparator(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
@@ -48,6 +55,7 @@ Str255 ReadToken(ParReader& r) {
             }
             continue;
         }
+        if (!started) r.ItemPos = r.Pos - 1;
         token.append(c);  // beyond 255 characters the rest of the token is dropped
         started = true;
     }
@@ -55,6 +63,7 @@ Str255 ReadToken(ParReader& r) {
 }
 
 void NextItem(DriverContext& ctx, ParReader& r) {
+    r.PrevItemPos = r.ItemPos;
     Str255 token;
     for (;;) {
         token = ReadToken(r);
@@ -91,10 +100,12 @@ void SetGroupPos(DriverContext& ctx, ParReader& r, std::string_view group) {
     for (;;) {
         NextItem(ctx, r);
         if (ItemIs(r, group)) {
+            r.GroupPos = r.ItemPos;
             WriteLog(ctx, "SetGroupPos", std::string("ok ") += group);
             return;
         }
         if (r.Item.empty()) break;
+        if (r.Diag) AddNote(r, ParNoteKind::SkippedItem, group, 0, "", r.RawItem.view(), r.ItemPos);
     }
     r.GroupMissing = true;
     SetParError(ctx, std::string(text::kMissingGroup) += group);
@@ -198,7 +209,7 @@ bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target) 
         return true;
     }
     const auto v = ParseInteger(r.Item);
-    if (!v) return false;
+    if (!v) return CountBadValue(r), false;
     target = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     return true;
@@ -206,7 +217,7 @@ bool LoadWord(DriverContext& ctx, ParReader& r, int key, std::uint16_t& target) 
 
 bool LoadLongWord(ParReader& r, int key, std::int32_t& target) {
     const auto v = ParseInteger(r.Item);
-    if (!v) return false;
+    if (!v) return CountBadValue(r), false;
     target = static_cast<std::int32_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     return true;
@@ -216,6 +227,7 @@ bool LoadByte(ParReader& r, int key, std::uint8_t& target) {
     const auto v = ParseInteger(r.Item);
     if (!v) {
         target = 0;
+        CountBadValue(r);
         return false;
     }
     target = static_cast<std::uint8_t>(static_cast<std::uint32_t>(*v) & 0xFFu);
@@ -227,6 +239,7 @@ bool LoadReal(ParReader& r, int key, double& target) {
     const auto v = ParseReal(r.Item);
     if (!v) {
         target = kBadReal;
+        CountBadValue(r);
         return false;
     }
     target = *v;
@@ -244,6 +257,7 @@ std::optional<std::string> LoadStringValue(DriverContext& ctx, ParReader& r, int
     WriteLog(ctx, "LoadString", text);
     auto value = ParseStringValue(text);
     if (value) r.KeyLoaded[static_cast<std::size_t>(key)] = true;
+    else CountBadValue(r);
     return value;
 }
 
@@ -254,6 +268,7 @@ bool LoadSwitch(DriverContext& ctx, ParReader& r, int key, bool& target) {
     } else if (ItemIs(r, "OFF")) {
         target = false;
     } else {
+        CountBadValue(r);
         return false;
     }
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
@@ -294,6 +309,59 @@ int FirstKeyNotLoaded(const ParReader& r, int count) {
     for (int i = 1; i < count; ++i)
         if (!r.KeyLoaded[static_cast<std::size_t>(i)]) return i;
     return 0;
+}
+
+// ---- Diagnostics ----------------------------------------------------------------------------
+
+int LineOf(const ParReader& r, std::size_t pos) {
+    pos = std::min(pos, r.Text.size());
+    int line = 1;
+    for (std::size_t i = 0; i < pos; ++i)
+        if (r.Text[i] == '\n') ++line;
+    return line;
+}
+
+void AddNote(ParReader& r, ParNoteKind kind, std::string_view group, int station, std::string_view key,
+             std::string_view item, std::size_t pos) {
+    if (!r.Diag) return;
+    ParNote note;
+    note.Kind = kind;
+    note.Line = LineOf(r, pos);
+    note.Group = group;
+    note.Station = station;
+    note.Key = key;
+    note.Item = item;
+    note.Pos = pos;
+    r.Diag->Notes.push_back(std::move(note));
+}
+
+void NoteKey(ParReader& r, std::string_view group, int station, std::string_view key) {
+    if (r.Diag) AddNote(r, ParNoteKind::KeySeen, group, station, key, r.RawItem.view(), r.ItemPos);
+}
+
+void NoteUnmatched(ParReader& r, std::string_view group, int station) {
+    if (!r.Diag || r.Item.empty()) return;
+    const std::string_view item = r.RawItem.view();
+    if (item.size() > 2 && item.front() == '[' && item.back() == ']') {
+        AddNote(r, ParNoteKind::HeaderInGroup, group, station, "", item, r.ItemPos);
+        return;
+    }
+    // The item right after an unknown key is taken for its value.
+    const auto& notes = r.Diag->Notes;
+    if (!notes.empty() && notes.back().Kind == ParNoteKind::UnknownKey && notes.back().Pos == r.PrevItemPos) return;
+    AddNote(r, ParNoteKind::UnknownKey, group, station, "", item, r.ItemPos);
+}
+
+void NoteBadValue(ParReader& r, int before, std::string_view group, int station, std::string_view key) {
+    if (r.Diag && r.BadValues != before)
+        AddNote(r, ParNoteKind::BadValue, group, station, key, r.BadItem.view(), r.BadPos);
+}
+
+void NoteMissingKeys(ParReader& r, const KeyEntry* keys, int count, std::string_view group, int station) {
+    if (!r.Diag) return;
+    for (int i = 1; i < count; ++i)
+        if (!r.KeyLoaded[static_cast<std::size_t>(i)])
+            AddNote(r, ParNoteKind::KeyMissing, group, station, keys[i - 1].Name, "", r.GroupPos);
 }
 
 }  // namespace zk

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/shortstr.h"
 #include "host/records.h"
@@ -15,6 +16,33 @@
 namespace zk {
 
 inline constexpr int kMaxKeyIndex = 57;  // the largest key table ([STATION]) has 57 entries
+
+// What the loaders noticed on their way through the file, for a tool that shows a person what
+// the driver made of it. The loaders fill it only when the reader is given one; loading is the
+// same with or without it.
+enum class ParNoteKind {
+    KeySeen,        // a key of the group was found (Key, Line): where each setting stands
+    UnknownKey,     // an item that is no key of the group was skipped
+    HeaderInGroup,  // a group header stood inside an open group (its END is missing)
+    SkippedItem,    // an item outside every group was passed over while a group was looked for
+    BadValue,       // the value item of Key did not parse (Item); the setting fell back
+    KeyMissing,     // a mandatory key is absent or invalid; the group failed
+    MissingEnd,     // the file ended inside the group
+};
+
+struct ParNote {
+    ParNoteKind Kind = ParNoteKind::KeySeen;
+    int Line = 0;          // 1-based line of the item concerned
+    std::string Group;     // "[COM]", "[MODEM]", "[GLOBAL]", "[STATION]"
+    int Station = 0;       // the station index for "[STATION]", else 0
+    std::string Key;       // the key's name as the table spells it
+    std::string Item;      // the item as written
+    std::size_t Pos = 0;   // its offset in the file
+};
+
+struct ParDiagnostics {
+    std::vector<ParNote> Notes;
+};
 
 struct ParReader {
     std::string_view Text;  // the file's bytes up to its first Ctrl-Z
@@ -26,6 +54,15 @@ struct ParReader {
     bool InComment = false;
     std::array<bool, kMaxKeyIndex + 1> KeyLoaded{};
     bool GroupMissing = false;
+
+    // Where the items stand, for the diagnostics.
+    ParDiagnostics* Diag = nullptr;
+    std::size_t ItemPos = 0;      // offset of the current item
+    std::size_t PrevItemPos = 0;  // offset of the item before it
+    std::size_t GroupPos = 0;     // offset of the last group header found
+    int BadValues = 0;            // values that did not parse so far
+    Str255 BadItem;               // the last of them, as written
+    std::size_t BadPos = 0;       // and its offset
 
     explicit ParReader(std::string_view bytes);
     bool AtEnd() const { return Pos >= Text.size(); }
@@ -90,5 +127,21 @@ void SetBadKeyError(DriverContext& ctx, std::string_view key, std::string_view g
 void SetParError(DriverContext& ctx, std::string_view text);
 // The lowest index 1..count-1 (the last entry is END) whose KeyLoaded flag is false, or 0.
 int FirstKeyNotLoaded(const ParReader& r, int count);
+
+// ---- Diagnostics (nothing happens unless r.Diag is set) ------------------------------------
+
+// The 1-based line of an offset into the file.
+int LineOf(const ParReader& r, std::size_t pos);
+void AddNote(ParReader& r, ParNoteKind kind, std::string_view group, int station, std::string_view key,
+             std::string_view item, std::size_t pos);
+// A key of the group was found at the current item.
+void NoteKey(ParReader& r, std::string_view group, int station, std::string_view key);
+// The current item matched no key of the group: a header inside the group, an unknown key, or
+// the value that followed an unknown key (not noted again).
+void NoteUnmatched(ParReader& r, std::string_view group, int station);
+// Values that failed since `before` (a BadValues count) are noted under the key.
+void NoteBadValue(ParReader& r, int before, std::string_view group, int station, std::string_view key);
+// Every key of the table (but END) whose KeyLoaded flag is false, at the group's header.
+void NoteMissingKeys(ParReader& r, const KeyEntry* keys, int count, std::string_view group, int station);
 
 }  // namespace zk

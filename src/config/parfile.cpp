@@ -51,8 +51,11 @@ GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
         }
         if (key == 0) {
             if (r.Item.empty()) break;  // the end of the file
+            NoteUnmatched(r, group, 0);
             continue;
         }
+        NoteKey(r, group, 0, kComKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
             case ComIrq: LoadWord(ctx, r, key, ctx.IRQ); break;
@@ -81,12 +84,15 @@ GroupResult LoadCom(DriverRecord& rec, ParReader& r) {
             case ComDevice: ctx.DEVICE = r.RawItem; break;
             default: break;
         }
+        NoteBadValue(r, badBefore, group, 0, kComKeyTable[key - 1].Name);
     }
     if (!ended) {
+        AddNote(r, ParNoteKind::MissingEnd, group, 0, "", "", r.GroupPos);
         SetMissingEndError(ctx, group);
         return GroupResult::Failed;
     }
     if (const int missing = FirstKeyNotLoaded(r, kComKeys)) {
+        NoteMissingKeys(r, kComKeyTable, kComKeys, group, 0);
         SetBadKeyError(ctx, kComKeyTable[missing - 1].Name, group);
         return GroupResult::Failed;
     }
@@ -155,9 +161,12 @@ GroupResult LoadGlobal(DriverContext& ctx, ParReader& r) {
         }
         if (key == 0) {
             if (r.Item.empty()) break;
+            NoteUnmatched(r, group, 0);
             continue;
         }
         WriteLog(ctx, "found", Fmt("%2d", key));
+        NoteKey(r, group, 0, kGlobalKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         switch (key) {
             case GlbPrefix: LoadString(ctx, r, key, ctx.PREFIX); break;
@@ -192,12 +201,15 @@ GroupResult LoadGlobal(DriverContext& ctx, ParReader& r) {
             }
             default: break;
         }
+        NoteBadValue(r, badBefore, group, 0, kGlobalKeyTable[key - 1].Name);
     }
     if (!ended) {
+        AddNote(r, ParNoteKind::MissingEnd, group, 0, "", "", r.GroupPos);
         SetMissingEndError(ctx, group);
         return GroupResult::Failed;
     }
     if (const int missing = FirstKeyNotLoaded(r, kGlobalKeys)) {
+        NoteMissingKeys(r, kGlobalKeyTable, kGlobalKeys, group, 0);
         SetBadKeyError(ctx, kGlobalKeyTable[missing - 1].Name, group);
         return GroupResult::Failed;
     }
@@ -251,11 +263,17 @@ bool LoadModem(DriverContext& ctx, ParReader& r) {
         NextItem(ctx, r);
         const int key = FindKey(r, kModemKeyTable, kModemKeys);
         if (key == 0) {
-            if (r.Item.empty()) break;  // no END: not an error here
+            if (r.Item.empty()) {  // no END: not an error here
+                AddNote(r, ParNoteKind::MissingEnd, "[MODEM]", 0, "", "", r.GroupPos);
+                break;
+            }
+            NoteUnmatched(r, "[MODEM]", 0);
             continue;
         }
         WriteLog(ctx, "value index", Fmt("%2d", key));
         if (key == ModEnd) break;
+        NoteKey(r, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
+        const int badBefore = r.BadValues;
         NextItem(ctx, r);
         const Str255 text = ModemText(r.RawItem);
         switch (key) {
@@ -279,6 +297,7 @@ bool LoadModem(DriverContext& ctx, ParReader& r) {
             case ModAnswerTime: LoadReal(r, key, m.AnswerBlock.Limit); break;
             default: break;
         }
+        NoteBadValue(r, badBefore, "[MODEM]", 0, kModemKeyTable[key - 1].Name);
     }
     // 4.
     WriteLog(ctx, "load modem - end msg", "");
@@ -286,9 +305,10 @@ bool LoadModem(DriverContext& ctx, ParReader& r) {
     return true;
 }
 
-bool LoadParameterText(DriverRecord& rec, std::string_view bytes) {
+bool LoadParameterText(DriverRecord& rec, std::string_view bytes, ParDiagnostics* diag) {
     DriverContext& ctx = *rec.Context;
     ParReader r(bytes);
+    r.Diag = diag;
     bool ok = true;
 
     // [COM]: a missing group fails the load, but the search goes on (and ends at once).
@@ -316,7 +336,7 @@ bool LoadParameterText(DriverRecord& rec, std::string_view bytes) {
     return true;
 }
 
-bool LoadParameterFile(DriverRecord& rec) {
+bool LoadParameterFile(DriverRecord& rec, ParDiagnostics* diag) {
     DriverContext& ctx = *rec.Context;
     std::string name;
     {
@@ -332,7 +352,7 @@ bool LoadParameterFile(DriverRecord& rec) {
         SetParError(ctx, std::string(opened ? text::kParFileReadError : text::kParFileOpenError) + name);
         return false;
     }
-    return LoadParameterText(rec, bytes);
+    return LoadParameterText(rec, bytes, diag);
 }
 
 }  // namespace zk

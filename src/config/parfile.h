@@ -9,14 +9,17 @@
 namespace zk {
 
 struct ParReader;
+struct ParDiagnostics;
 
 // Reads [COM], [MODEM], [GLOBAL] and the station groups from the file named ParFileName.
 // False leaves the message for the host in ErrorText. Takes the instance's lock itself.
-bool LoadParameterFile(DriverRecord& rec);
+// `diag`, when given, collects what the loaders noticed (unknown keys, values that did not
+// parse, where each key stands); the load is the same without it.
+bool LoadParameterFile(DriverRecord& rec, ParDiagnostics* diag = nullptr);
 
 // The same from the file's bytes in memory. The caller holds the instance's lock (or owns the
 // instance alone) and has reset the context.
-bool LoadParameterText(DriverRecord& rec, std::string_view bytes);
+bool LoadParameterText(DriverRecord& rec, std::string_view bytes, ParDiagnostics* diag = nullptr);
 
 // The [MODEM] group after its header: every modem field to its default, then the keys found up
 // to END (or the end of the file). Always succeeds.

@@ -26,6 +26,7 @@ eParity ParityOfCode(std::uint16_t code, eParity current) {
 
 bool SetupSerialPort(DriverRecord& rec) {
     if (!rec.SerialPort || !rec.Context) return false;
+    std::lock_guard setup(rec.PortSetupLock);
     TSerial& port = *rec.SerialPort;
     DriverContext& ctx = *rec.Context;
 

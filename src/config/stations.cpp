@@ -308,9 +308,12 @@ void LoadStations(DriverRecord& rec, ParReader& r) {
             }
             if (key == 0) {
                 if (r.Item.empty()) break;
+                NoteUnmatched(r, kStationGroup, count);
                 continue;
             }
             WriteLog(ctx, "index found", kStationKeyTable[key - 1].Name);
+            NoteKey(r, kStationGroup, count, kStationKeyTable[key - 1].Name);
+            const int badBefore = r.BadValues;
             if (key == StOriginalChannels) {
                 ApplyStandardNumbering(s, count);
                 continue;
@@ -353,13 +356,16 @@ void LoadStations(DriverRecord& rec, ParReader& r) {
                         LoadWord(ctx, r, key, s.BlockBase[static_cast<std::size_t>(kind)]);
                     break;
             }
+            NoteBadValue(r, badBefore, kStationGroup, count, kStationKeyTable[key - 1].Name);
         }
         if (!ended) {
+            AddNote(r, ParNoteKind::MissingEnd, kStationGroup, count, "", "", r.GroupPos);
             SetMissingEndError(ctx, kStationGroup);
             WriteLog(ctx, "loadst", "err-eof and not groupEnd");
             break;
         }
         if (const int missing = FirstKeyNotLoaded(r, kStationKeys)) {
+            NoteMissingKeys(r, kStationKeyTable, kStationKeys, kStationGroup, count);
             SetBadKeyError(ctx, kStationKeyTable[missing - 1].Name, kStationGroup);
             WriteLog(ctx, "loadst", Fmt("%3d. item not loaded", missing));
             break;

@@ -25,4 +25,25 @@ void AddEventLine(StatusWindow* w, std::string_view text) {
     ++w->Revision;
 }
 
+std::string StatusWindowText(const StatusWindow& w) {
+    std::string out = "R " + std::to_string(w.Revision) + "\n";
+    auto line = [&out](char tag, std::string_view text) {
+        out += tag;
+        out += ' ';
+        for (const char c : text) {
+            if (c == '\\') out += "\\\\";
+            else if (c == '\r') out += "\\r";
+            else if (c == '\n') out += "\\n";
+            else out += c;
+        }
+        out += '\n';
+    };
+    line('C', w.Caption);
+    line('N', w.LabelName);
+    line('V', w.LabelVersion);
+    for (const std::string& e : w.EventList) line('E', e);
+    for (const std::string& l : w.Labels) line('L', l);
+    return out;
+}
+
 }  // namespace zk

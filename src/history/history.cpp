@@ -102,7 +102,7 @@ std::string HistoryFilePath(const DriverContext& ctx, int station, const std::st
 }
 
 std::string HistoryFilePath(const DriverContext& ctx, int station) {
-    return HistoryFilePath(ctx, station, ExecutableDirectory());
+    return HistoryFilePath(ctx, station, HistoryDirectory());
 }
 
 void LoadHistory(DriverContext& ctx, int station) {

@@ -61,8 +61,8 @@ void HistoryTick(DriverContext& ctx, double elapsedSeconds);
 
 // ---- Helpers for the browse and save channels --------------------------------------------
 
-// The history file of a station: the host executable's directory + DriverName + the index +
-// ".hdb".
+// The history file of a station: the history directory (ZKDRV_HISTORY_DIR, else the host
+// executable's directory) + DriverName + the index + ".hdb".
 std::string HistoryFilePath(const DriverContext& ctx, int station);
 // The same name in another directory (which ends with its separator).
 std::string HistoryFilePath(const DriverContext& ctx, int station, const std::string& directory);

@@ -1,5 +1,7 @@
 #include "host/instance.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -9,6 +11,7 @@
 #include "config/parfile.h"
 #include "config/serial_setup.h"
 #include "diag/log.h"
+#include "diag/status_view.h"
 #include "diag/status_window.h"
 #include "history/history.h"
 #include "host/channels.h"
@@ -67,6 +70,11 @@ DriverRecord* MakeDriver() {
     rec->Context = std::make_unique<DriverContext>();
     rec->SerialPort = std::make_unique<TSerial>();
     rec->SerialPort->SetActive(false);
+    // Bytes from the line end the worker's pause at once (the handler runs on the port's
+    // event thread and only raises the signal).
+    WakeSignal& wake = rec->Wake;
+    rec->SerialPort->OnRxData = [&wake](TSerial&) { wake.Raise(); };
+    rec->SerialPort->OnTxEmpty = [&wake](TSerial&) { wake.Raise(); };
     rec->Context->Line.Serial = rec->SerialPort.get();
     return rec;
 }
@@ -74,6 +82,7 @@ DriverRecord* MakeDriver() {
 void DisposeDriver(DriverRecord* rec) {
     if (!rec) return;
     StopWorker(*rec);
+    rec->View.reset();  // on the host's thread, before the model it shows goes
     if (DriverContext* ctx = rec->Context.get()) {
         // 1-2. Queues.
         FreeReceiveQueue(ctx->ReceiveQueue);
@@ -111,6 +120,7 @@ void DisposeDriver(DriverRecord* rec) {
 bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
           std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
     StopWorker(rec);  // a second Init on a running instance starts over
+    rec.View.reset();
     DriverContext& ctx = *rec.Context;
     const std::string hostName = NameFromHost(text256);
 
@@ -129,6 +139,10 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     window.LabelName = text::kLabelName;
     window.LabelVersion = text::kLabelVersion;
     window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
+    // The window on the screen, on this (the host's) thread; it reads the model under the lock.
+    lock.unlock();
+    rec.View = StatusView::Create(window, ctx.Lock);
+    lock.lock();
 
     // 6-7.
     WriteLog(ctx, "Init", "Start");
@@ -226,6 +240,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
 
 void Done(DriverRecord& rec) {
     StopWorker(rec);
+    rec.View.reset();  // the worker has stopped; the window goes before its model
     std::lock_guard lock(rec.Context->Lock);
     rec.Window.reset();
 }
@@ -266,7 +281,7 @@ void SetBufferAddr(DriverRecord& rec, std::uint32_t id, void* address) {
 void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::uint32_t p2, std::uint32_t p3,
                 std::uint32_t p4) {
     if (!rec.Context) return;
-    std::lock_guard lock(rec.Context->Lock);
+    std::unique_lock lock(rec.Context->Lock);
     StatusWindow* w = rec.Window.get();
     if (!w) return;
     switch (code) {
@@ -282,9 +297,23 @@ void DriverProc(DriverRecord& rec, std::uint32_t code, std::uint32_t p1, std::ui
             w->Height = static_cast<std::int32_t>(p4);
             break;
         case 6: w->Enabled = rec.LoginLevel >= p1; break;
+        case kStatusTextCode: {
+            // A host without the window draws it from this text.
+            std::uint64_t address = p1;
+            if constexpr (sizeof(void*) > 4) address |= static_cast<std::uint64_t>(p2) << 32;
+            char* buffer = reinterpret_cast<char*>(static_cast<std::uintptr_t>(address));
+            if (!buffer || p3 == 0) return;
+            const std::string text = StatusWindowText(*w);
+            const std::size_t n = std::min<std::size_t>(text.size(), p3 - 1);
+            std::memcpy(buffer, text.data(), n);
+            buffer[n] = '\0';
+            return;
+        }
         default: return;
     }
     ++w->Revision;
+    lock.unlock();
+    if (rec.View) rec.View->Apply(code);  // the window itself, never under the lock
 }
 
 void QueryProc(std::uint32_t kind, const char* name, void* result) {

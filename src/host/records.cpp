@@ -1,5 +1,6 @@
 #include "host/records.h"
 
+#include "diag/status_view.h"
 #include "diag/status_window.h"
 #include "line/serial.h"
 #include "worker/drv_thread.h"

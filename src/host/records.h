@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/shortstr.h"
+#include "base/wake_signal.h"
 #include "diag/log.h"
 #include "host/queues.h"
 #include "line/line.h"
@@ -29,6 +30,7 @@ namespace zk {
 class TSerial;
 class DrvThread;
 struct StatusWindow;
+class StatusView;
 struct ChannelIndex;
 
 inline constexpr int kMaxStations = 100;
@@ -375,11 +377,20 @@ StationRecord* DefinedStation(DriverContext& ctx, int index);
 struct DriverRecord {
     std::uint32_t Magic = 0x5A4B4452;      // "ZKDR" while the record lives
     std::unique_ptr<StatusWindow> Window;  // created by Init, freed by Done
+    std::unique_ptr<StatusView> View;      // the window on the screen (Windows), before the model goes
     std::unique_ptr<DrvThread> Thread;     // exists while the worker runs
     std::uint32_t LoginLevel = 0;
     std::uint32_t InitArg9 = 0;
     std::uint32_t InitArg8 = 0;
     std::atomic<bool> Running{false};
+    // Ends the worker's pause between passes: raised by the port's receive event, by the host's
+    // requests and by a stop. Declared before the port, whose event thread raises it, so that
+    // it outlives the port.
+    WakeSignal Wake;
+    // Serialises the port's set-up: the worker (after a failed command or a hang-up) and the
+    // host (a dial) may both reopen the port, and neither may close it under the other.
+    // Never taken while the instance's lock is held.
+    std::mutex PortSetupLock;
     std::unique_ptr<DriverContext> Context;
     std::unique_ptr<TSerial> SerialPort;
 

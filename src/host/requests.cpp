@@ -64,9 +64,7 @@ struct HostBits {
 };
 
 // Wakes the worker so that a queued request goes out without waiting for the end of its pause.
-void Resume(DriverRecord& rec) {
-    if (rec.Thread) rec.Thread->Wake();
-}
+void Resume(DriverRecord& rec) { rec.Wake.Raise(); }
 
 // A station's name and a label, cut together to `cut` characters, for an event line.
 Str255 NameLine(const StationRecord& s, std::string_view label, std::size_t cut) {

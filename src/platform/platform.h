@@ -41,6 +41,10 @@ bool DirectoryExists(const std::string& path);
 bool FileExists(const std::string& path);
 // The directory of the host's executable, with a trailing separator.
 std::string ExecutableDirectory();
+// The directory of the history files, with a trailing separator: the environment variable
+// ZKDRV_HISTORY_DIR when it is set and not empty (an installed host's directory is often not
+// writable), else the host's executable directory.
+std::string HistoryDirectory();
 // The system's name of serial port number n (1..255).
 std::string DefaultPortName(int n);
 // Bytes of heap memory in use by the process.

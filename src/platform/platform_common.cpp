@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -24,6 +25,15 @@ double DateTimeValue(const LocalTime& t) {
     const long days = DaysFromCivil(t.year, t.month, t.day) + 25569;  // 1899-12-30 .. 1970-01-01
     const double fraction = (t.hour * 3600000.0 + t.minute * 60000.0 + t.second * 1000.0 + t.millisecond) / 86400000.0;
     return static_cast<double>(days) + fraction;
+}
+
+std::string HistoryDirectory() {
+    const char* dir = std::getenv("ZKDRV_HISTORY_DIR");
+    if (!dir || !*dir) return ExecutableDirectory();
+    std::string out(dir);
+    const char sep = PathSeparator();
+    if (out.back() != sep && out.back() != '/') out += sep;
+    return out;
 }
 
 }  // namespace zk

@@ -1,8 +1,6 @@
 // TDrvThread: the worker thread of an instance, the only thread that talks to the line.
 #pragma once
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace zk {
@@ -18,19 +16,15 @@ public:
     DrvThread(const DrvThread&) = delete;
     DrvThread& operator=(const DrvThread&) = delete;
 
-    // Ends the pause between passes early (used when stopping).
+    // Ends the pause between passes early (the record's wake signal).
     void Wake();
     // Waits until the thread has ended.
     void Join();
 
 private:
     void Execute();
-    void Pause(int milliseconds);
 
     DriverRecord& rec_;
-    std::mutex pauseLock_;
-    std::condition_variable pauseWake_;
-    bool wake_ = false;
     std::thread thread_;
 };
 

@@ -45,6 +45,83 @@ void SuperviseHistoryReadOut(DriverRecord& rec, double elapsedSeconds) {
     AddToMemo(rec);
 }
 
+// What a pass can move on. When a pass changed any of it, the next step may be due at once:
+// the framing's next stage, the choice after a pause, the modem's next command.
+struct PassMark {
+    std::uint8_t txState = 0;
+    bool outstanding = false;
+    std::size_t prefixWindow = 0, rxFrame = 0, received = 0;
+    double accepted = 0.0;
+    std::uint8_t modemState = 0;
+    std::size_t commands = 0, replyText = 0, pendingText = 0;
+};
+
+PassMark Mark(const DriverContext& ctx) {
+    PassMark m;
+    m.txState = ctx.TxState.load();
+    m.outstanding = ctx.Outstanding;
+    m.prefixWindow = ctx.PrefixWindow.size();
+    m.rxFrame = ctx.RxFrame.size();
+    m.received = ctx.ReceiveQueue.Entries.size();
+    m.accepted = ctx.AcceptedCount.load();
+    m.modemState = ctx.Modem.ModemState;
+    m.commands = ctx.Modem.CommandQueue.size();
+    m.replyText = ctx.Modem.ReplyText.size();
+    m.pendingText = ctx.Modem.PendingText.size();
+    return m;
+}
+
+bool MovedOn(const PassMark& a, const PassMark& b) {
+    // Choosing nothing (0 -> 2) and finding nothing outstanding (2 -> 0) is the idle round of
+    // a connected line: it waits like any idle pass.
+    const bool idleRound = !b.outstanding && ((a.txState == 0 && b.txState == 2) || (a.txState == 2 && b.txState == 0));
+    if (a.txState != b.txState && !idleRound) return true;
+    return a.prefixWindow != b.prefixWindow || a.rxFrame != b.rxFrame || b.received != 0 ||
+           a.accepted != b.accepted || a.modemState != b.modemState || a.commands != b.commands ||
+           a.replyText != b.replyText || a.pendingText != b.pendingText;
+}
+
+// Milliseconds from now until the timer tick will have counted `hundredths` past LastTick:
+// the soft timers move in hundredths of a second, so that is when a limit they wait for is
+// passed.
+std::int64_t UntilHundredths(const DriverContext& ctx, std::int64_t hundredths) {
+    const LocalTime t = ctx.Clock.now();
+    const std::int64_t now = ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+    return std::max<std::int64_t>(0, (ctx.LastTick + hundredths) * 10 - now);
+}
+
+// Hundredths needed for a timer at `value` to pass `limit` (both in the same unit, `scale`
+// hundredths per unit): the timers compare with ">", so one step past the limit.
+std::int64_t StepsPast(double limit, double value, double scale) {
+    if (value > limit) return 0;
+    return static_cast<std::int64_t>(std::floor((limit - value) * scale)) + 1;
+}
+
+// The pause after a pass that moved nothing on: IDLE_TIME, or less when a limit the line
+// waits for falls due sooner (the pause after an answer, the answer time, the modem's
+// pauses and reply time).
+int PauseAfterPass(const DriverContext& ctx) {
+    std::int64_t pause = ctx.IDLE_TIME;
+    auto due = [&](std::int64_t hundredths) { pause = std::min(pause, UntilHundredths(ctx, hundredths)); };
+    if (ctx.Modem.LineConnected.load() && ctx.Modem.CommandQueue.empty()) {
+        switch (ctx.TxState.load()) {
+            case 3: due(StepsPast(ctx.SILENCE_WAIT, ctx.MsTimers[1], 0.1)); break;
+            case 1:
+            case 2:
+                if (ctx.Outstanding) due(StepsPast(ctx.ANSWER_TIME, ctx.SinceTransmit.load(), 100.0));
+                break;
+            default: break;
+        }
+    }
+    const ModemRecord& m = ctx.Modem;
+    if (m.Pausing) due(StepsPast(999.0, m.ModemMsTimers[1], 0.1));  // ends at 1000 ms
+    if (!m.CommandQueue.empty() && m.ModemState == 2) {
+        const CommandBlock& block = m.CommandQueue.front().Block;
+        due(StepsPast(block.Limit, block.Elapsed, 100.0));
+    }
+    return static_cast<int>(std::max<std::int64_t>(pause, 0));
+}
+
 }  // namespace
 
 void ShowEvent(DriverRecord& rec, std::string_view text) {
@@ -182,10 +259,13 @@ int WorkerPass(DriverRecord& rec) {
     {
         std::lock_guard lock(ctx->Lock);
         if (ctx->WorkerBusy || ctx->StopRequest.load()) return 0;
+        const PassMark before = Mark(*ctx);
         RunPassSteps(rec);
         reopen = std::exchange(ctx->ReopenPortRequested, false);
         beep = std::exchange(ctx->BeepRequested, std::uint16_t{0});
-        pause = ctx->IDLE_TIME > 0 ? ctx->IDLE_TIME : 0;
+        // IDLE_TIME 0: no pause at all. Otherwise none when the pass moved something on, and
+        // at most IDLE_TIME: bytes from the line and the host's requests end it early.
+        if (ctx->IDLE_TIME > 0 && !MovedOn(before, Mark(*ctx))) pause = PauseAfterPass(*ctx);
     }
     FlushLine(ctx->Line);
     if (beep) Beep(beep, 1);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -65,6 +66,49 @@ TEST(HistoryFileName, DriverNameStationIndexAndHdbInTheExecutablesDirectory) {
     // The executable directory is the test program's own.
     EXPECT_TRUE(std::filesystem::equivalent(ExecutableDirectory(),
                                             std::filesystem::canonical("/proc/self/exe").parent_path()));
+}
+
+// ZKDRV_HISTORY_DIR, set for one test and restored afterwards.
+struct HistoryDirVariable {
+    explicit HistoryDirVariable(const char* value) {
+        if (const char* old = std::getenv("ZKDRV_HISTORY_DIR")) saved = old, had = true;
+        if (value) ::setenv("ZKDRV_HISTORY_DIR", value, 1);
+        else ::unsetenv("ZKDRV_HISTORY_DIR");
+    }
+    ~HistoryDirVariable() {
+        if (had) ::setenv("ZKDRV_HISTORY_DIR", saved.c_str(), 1);
+        else ::unsetenv("ZKDRV_HISTORY_DIR");
+    }
+    std::string saved;
+    bool had = false;
+};
+
+TEST(HistoryFileName, TheEnvironmentNamesAnotherDirectory) {
+    TempDir dir;
+    DriverContext ctx;
+    ResetContext(ctx);
+    ctx.StationCount = 2;
+    ctx.DriverName.assign("H");
+    {
+        HistoryDirVariable env(dir.path().c_str());  // without a trailing separator
+        EXPECT_EQ(HistoryFilePath(ctx, 2), dir.path() + "/H2.hdb");
+        // The driver loads and saves its histories there.
+        WriteFile(dir.path() + "/H2.hdb", Pattern(kHdbBytes, 5));
+        LoadHistory(ctx, 2);
+        ASSERT_NE(ctx.Stations[2]->Hdb, nullptr);
+        ctx.Stations[2]->Hdb[0] ^= 0xFF;
+        EXPECT_EQ(SaveAllHistories(ctx), 0);
+        EXPECT_NE(ReadFile(dir.path() + "/H2.hdb"), Pattern(kHdbBytes, 5));
+        EXPECT_EQ(ReadFile(dir.path() + "/H2.hdb").size(), kHdbBytes);
+    }
+    {
+        HistoryDirVariable env((dir.path() + "/").c_str());
+        EXPECT_EQ(HistoryFilePath(ctx, 1), dir.path() + "/H1.hdb");
+    }
+    for (const char* unset : {static_cast<const char*>(nullptr), ""}) {
+        HistoryDirVariable env(unset);  // not set, or empty: the executable's directory
+        EXPECT_EQ(HistoryFilePath(ctx, 1), ExecutableDirectory() + "H1.hdb");
+    }
 }
 
 TEST_F(HistoryFiles, LoadByFileSize) {

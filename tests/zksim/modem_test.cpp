@@ -267,5 +267,31 @@ TEST(Link, ReplacesAnOldLinkButNeverAFile) {
     EXPECT_EQ(ReadFile(o.linkPath), "precious");
 }
 
+TEST(Modem, TheDriverClosingItsTerminalDropsTheCallAsDtrLossDoes) {
+    SimLine line;
+    line.Dial();
+    ASSERT_TRUE(line.sim.Status().connected);
+    line.CloseTerminal();
+    bool dropped = false;
+    for (int i = 0; i < 200 && !dropped; ++i) {
+        dropped = !line.sim.Status().connected;
+        if (!dropped) usleep(10000);
+    }
+    EXPECT_TRUE(dropped) << "the call stayed up after the terminal was closed";
+    // The next session's modem commands are commands again, not data.
+    line.ReopenTerminal();
+    line.Write("ATZ\r");
+    EXPECT_EQ(line.ReadUntil(kOk), kOk);
+}
+
+TEST(Modem, ScenarioCommandsForStationsTheSimulationLacksAreRefused) {
+    SimLine line;
+    std::string error;
+    EXPECT_FALSE(line.sim.RunScenario("set 99 bi 1 1", error));
+    EXPECT_NE(error.find("line 1: there is no station 99 in the simulation"), std::string::npos) << error;
+    EXPECT_FALSE(line.sim.RunScenario("\n# a comment\nat 1 call 42\n", error));
+    EXPECT_NE(error.find("line 3: there is no station 42"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace zktest

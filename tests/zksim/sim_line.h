@@ -77,6 +77,14 @@ public:
             ADD_FAILURE() << error;
             return;
         }
+        ReopenTerminal();
+    }
+    // The driver's side closes its terminal (as a port closing drops DTR) and opens it again.
+    void CloseTerminal() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+    void ReopenTerminal() {
         fd_ = open(sim.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (fd_ < 0) {
             ADD_FAILURE() << "cannot open " << sim.SlavePath();

@@ -54,7 +54,11 @@ std::string DefaultLibraryPath() {
     std::string dir(buf, static_cast<std::size_t>(n));
     dir = dir.substr(0, dir.rfind('/'));  // .../tools
     const std::string parent = dir.substr(0, dir.rfind('/'));
-    for (const std::string& candidate : {dir + "/libzkdrv.so", parent + "/libzkdrv.so", parent + "/lib/libzkdrv.so"})
+#ifndef ZK_INSTALL_LIBDIR
+#define ZK_INSTALL_LIBDIR "lib"
+#endif
+    for (const std::string& candidate : {dir + "/libzkdrv.so", parent + "/libzkdrv.so",
+                                         parent + "/" ZK_INSTALL_LIBDIR "/libzkdrv.so", parent + "/lib/libzkdrv.so"})
         if (access(candidate.c_str(), R_OK) == 0) return candidate;
     return "./libzkdrv.so";
 }

@@ -1,74 +1,203 @@
 // zkhost: a host for the driver library, loaded by file name and used through its eighteen
 // exports only. It starts one instance with a parameter file, carries out a script of channel
-// reads, writes and waits, and stops the instance.
+// reads, writes and waits, hangs up and stops the instance; `check` shows what the driver makes
+// of a parameter file, `history` lists a history file, `run` shows the driver live.
+#include <csignal>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/driver_api.h"
+#include "common/pause.h"
 #include "common/text.h"
+#include "zkhost/check.h"
+#include "zkhost/history_list.h"
+#include "zkhost/json.h"
+#include "zkhost/live.h"
 #include "zkhost/script.h"
+#include "zkhost/window_check.h"
+
+#ifndef ZK_VERSION
+#define ZK_VERSION "0"
+#endif
 
 namespace {
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: zkhost [--library PATH] [--name NAME] [--script FILE] [-e COMMAND]... PARAMETER-FILE\n"
-                 "  Loads the driver, starts an instance with the parameter file, runs the script's\n"
-                 "  commands (from --script, then every -e in order) and stops the instance.\n"
-                 "  Commands (one per line, # starts a comment):\n"
-                 "    read CHANNEL TYPE               request the channel and print its value\n"
-                 "    get CHANNEL TYPE                print the value without a request\n"
-                 "    write CHANNEL TYPE VALUE        hand the driver a value\n"
-                 "    until CHANNEL TYPE VALUE SECS   request and read until the value is VALUE (fails after SECS)\n"
-                 "    watch SECS CHANNEL:TYPE...      request and print the channels once a second\n"
-                 "    wait SECS                       let the driver work\n"
-                 "    print TEXT                      print the text\n"
-                 "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n");
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;     // a script command did not get what it asked for
+constexpr int kExitUsage = 2;      // bad arguments or a bad script line
+constexpr int kExitNoDriver = 3;   // the library does not load or Init fails
+
+void Usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: zkhost [OPTIONS] PARAMETER-FILE     run a script against the driver\n"
+                 "       zkhost run [OPTIONS] PARAMETER-FILE live view of the driver (terminal)\n"
+                 "       zkhost check [--json] [--quiet] PARAMETER-FILE\n"
+                 "       zkhost history FILE.hdb [--from N] [--count N] [--csv|--json]\n"
+                 "       zkhost --version | --help\n"
+                 "\n"
+                 "Loads the driver library, starts an instance with the parameter file, runs the script's\n"
+                 "commands (from --script, then every -e in order), hangs up any line the driver holds, and\n"
+                 "stops the instance (Done), also when a command fails or on SIGINT/SIGTERM.\n"
+                 "\n"
+                 "Options:\n"
+                 "  --library PATH     the driver library (default: the one beside zkhost)\n"
+                 "  --name NAME        the driver's name in the host (default ZKHOST; names the history files)\n"
+                 "  --script FILE      script commands, one per line (# starts a comment)\n"
+                 "  -e COMMAND         one more script command\n"
+                 "  --events           the driver's event-list lines on stderr, time-stamped, as they appear\n"
+                 "  --json             one JSON object per result line on stdout\n"
+                 "  --read-wait SECS   how long `read` waits for an answer (default 15)\n"
+                 "  --hangup-wait SECS how long the hang-up at the end may take (default 20)\n"
+                 "  --show-window      show the driver's status window (DriverProc 1) during the run (Windows)\n"
+                 "  --window-check     put the status window through the host's requests first (Windows)\n"
+                 "  --no-pump          never handle window messages, as a host without a message loop (Windows)\n"
+                 "\n"
+                 "Commands (CHANNEL is a number followed by a TYPE, or a name such as st2.bi.1, st1.connect,\n"
+                 "st1.qq.2, modem.hangup, with an optional TYPE; `zkhost check` lists the names):\n"
+                 "  read CHANNEL [SECS]   ask for the value and print it when the station has answered;\n"
+                 "                        a channel without a request prints the driver's image and says so\n"
+                 "  get CHANNEL           print the value without a request\n"
+                 "  write CHANNEL VALUE   hand the driver a value\n"
+                 "  until CHANNEL [OP] VALUE SECS [stop CHANNEL [OP VALUE]]\n"
+                 "                        wait until the value compares (OP = != < <= > >=, numbers as\n"
+                 "                        numbers, true/false as 1/0); fails after SECS or as soon as the\n"
+                 "                        stop condition holds (default: = 1), e.g. stop st2.unreachable\n"
+                 "  watch SECS CHANNEL... print the channels once a second (CHANNEL:TYPE or a name)\n"
+                 "  dial STATION          write 1 to the station's connect channel\n"
+                 "  hangup [STATION]      write 0 to its connect channel; without one, the modem hang-up\n"
+                 "  wait SECS             let the driver work\n"
+                 "  print TEXT            print the text\n"
+                 "  TYPE: bool u8 u16 u32 i8 i16 i32 f32 f64 text\n"
+                 "\n"
+                 "Values: \"no value\" when the driver left the host's record untouched, \"not served\" when\n"
+                 "the channel does not serve the type, \"no answer\" when the station did not answer a read.\n"
+                 "\n"
+                 "Exit status: 0 done; 1 a command failed (until not reached or stopped, a read without\n"
+                 "answer, no value, not served, a write the driver ignores); 2 bad arguments or script;\n"
+                 "3 the library does not load or Init fails; 130/143 stopped by SIGINT/SIGTERM (after\n"
+                 "hanging up and Done). `check`: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
+}
+
+void OnSignal(int signal) { zkhost::Runner::Interrupt = signal; }
+
+int RunCheckCommand(int argc, char** argv) {
+    bool json = false, quiet = false;
+    std::string file;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--json") json = true;
+        else if (arg == "--quiet" || arg == "-q") quiet = true;
+        else if (arg == "-h" || arg == "--help") {
+            std::printf("usage: zkhost check [--json] [--quiet] PARAMETER-FILE\n"
+                        "  Loads the file with the driver's own loader and shows the settings in force\n"
+                        "  (defaults marked), every station as loaded and warnings with line numbers.\n"
+                        "  Exit status: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
+            return 0;
+        } else if (file.empty() && !arg.empty() && arg[0] != '-') file = arg;
+        else {
+            std::fprintf(stderr, "zkhost check: unexpected argument '%s'\n", arg.c_str());
+            return kExitUsage;
+        }
+    }
+    if (file.empty()) {
+        std::fprintf(stderr, "usage: zkhost check [--json] [--quiet] PARAMETER-FILE\n");
+        return kExitUsage;
+    }
+    return zkhost::RunCheck(file, json, quiet);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string(argv[1]) == "check") return RunCheckCommand(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "history") return zkhost::RunHistoryList(argc - 1, argv + 1);
+    bool live = false;  // `run`, the first word that is no option
+
     std::string library = zktool::DefaultLibraryPath();
     std::string name = "ZKHOST";
     std::string parFile;
     std::vector<std::string> lines;
+    std::vector<std::string> origins;  // where each line came from, for the errors
+    zkhost::RunOptions options;
+    double hangupWait = 20.0;
+    bool showWindow = false, windowCheck = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--library" && i + 1 < argc) library = argv[++i];
-        else if (arg == "--name" && i + 1 < argc) name = argv[++i];
-        else if (arg == "--script" && i + 1 < argc) {
+        const bool hasValue = i + 1 < argc;
+        auto seconds = [&](double& target) {
+            char* end = nullptr;
+            target = std::strtod(argv[++i], &end);
+            return *end == '\0' && target >= 0;
+        };
+        if (arg == "--library" && hasValue) library = argv[++i];
+        else if (arg == "--name" && hasValue) name = argv[++i];
+        else if (arg == "--script" && hasValue) {
             std::ifstream in(argv[++i]);
             if (!in) {
-                std::fprintf(stderr, "zkhost: cannot read the script %s\n", argv[i]);
-                return 2;
+                std::fprintf(stderr, "zkhost: cannot read the script %s: %s\n", argv[i], std::strerror(errno));
+                return kExitUsage;
             }
-            for (std::string line; std::getline(in, line);) lines.push_back(line);
-        } else if (arg == "-e" && i + 1 < argc) lines.emplace_back(argv[++i]);
-        else if (arg == "-h" || arg == "--help") {
-            Usage();
-            return 0;
+            int n = 0;
+            for (std::string line; std::getline(in, line);) {
+                lines.push_back(line);
+                origins.push_back(std::string(argv[i]) + ":" + std::to_string(++n));
+            }
+        } else if (arg == "-e" && hasValue) {
+            lines.emplace_back(argv[++i]);
+            origins.push_back("-e '" + lines.back() + "'");
+        } else if (arg == "--events") options.Events = true;
+        else if (arg == "--show-window") showWindow = true;
+        else if (arg == "--window-check") windowCheck = true;
+        else if (arg == "--no-pump") zktool::SetMessagePump(false);
+        else if (arg == "--json") options.Json = true;
+        else if (arg == "--read-wait" && hasValue) {
+            if (!seconds(options.ReadWait)) {
+                std::fprintf(stderr, "zkhost: --read-wait takes seconds, not '%s'\n", argv[i]);
+                return kExitUsage;
+            }
+        } else if (arg == "--hangup-wait" && hasValue) {
+            if (!seconds(hangupWait)) {
+                std::fprintf(stderr, "zkhost: --hangup-wait takes seconds, not '%s'\n", argv[i]);
+                return kExitUsage;
+            }
+        } else if (arg == "-h" || arg == "--help") {
+            Usage(stdout);
+            return kExitOk;
+        } else if (arg == "--version") {
+            std::printf("zkhost %s\n", ZK_VERSION);
+            return kExitOk;
         } else if (!arg.empty() && arg[0] == '-') {
-            Usage();
-            return 2;
-        } else parFile = arg;
+            std::fprintf(stderr, "zkhost: unknown option '%s' (zkhost --help lists them)\n", arg.c_str());
+            return kExitUsage;
+        } else if (arg == "run" && !live && parFile.empty()) {
+            live = true;
+        } else if (!parFile.empty()) {
+            std::fprintf(stderr, "zkhost: one parameter file only ('%s' and '%s')\n", parFile.c_str(), arg.c_str());
+            return kExitUsage;
+        } else {
+            parFile = arg;
+        }
     }
     if (parFile.empty()) {
-        Usage();
-        return 2;
+        std::fprintf(stderr, "zkhost: no parameter file given (zkhost --help shows the usage)\n");
+        return kExitUsage;
     }
+
+    // The names of the channels come from the driver's own loader, as `check` shows them.
+    const zkhost::CheckResult checked = zkhost::CheckParameterFile(parFile);
     std::vector<zkhost::Command> script;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string error;
         zkhost::Command command;
-        if (!zkhost::ParseCommand(lines[i], command, error)) {
-            std::fprintf(stderr, "zkhost: script line %zu: %s\n", i + 1, error.c_str());
-            return 2;
+        if (!zkhost::ParseCommand(lines[i], command, error, &checked.Channels)) {
+            std::fprintf(stderr, "zkhost: %s: %s\n", origins[i].c_str(), error.c_str());
+            return kExitUsage;
         }
         if (command.Op != zkhost::OpKind::None) script.push_back(command);
     }
@@ -76,36 +205,71 @@ int main(int argc, char** argv) {
     zktool::DriverApi api;
     std::string error;
     if (!api.Load(library, error)) {
-        std::fprintf(stderr, "zkhost: %s\n", error.c_str());
-        return 1;
+        std::fprintf(stderr, "zkhost: cannot load the driver library %s: %s\n", library.c_str(), error.c_str());
+        return kExitNoDriver;
     }
     char info[64] = {};
     const int32_t infoLength = api.GetDriverInfo(0, info);
-    std::printf("library:  %s\n", library.c_str());
-    std::printf("Version:  0x%X\n", api.Version());
-    std::printf("Driver:   %s (%d characters)\n", zktool::FromCp1250(info).c_str(), infoLength);
+    if (!options.Json && !live) {
+        std::printf("library:  %s\n", library.c_str());
+        std::printf("Version:  0x%X\n", api.Version());
+        std::printf("Driver:   %s (%d characters)\n", zktool::FromCp1250(info).c_str(), infoLength);
+    }
 
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
     void* driver = api.MakeDriver();
     char text[256] = {};
     const std::string hostName = zktool::ToCp1250(name);
     std::strncpy(text, hostName.c_str(), 255);
     const std::string file = zktool::ToCp1250(parFile);
     const uint32_t ok = api.Init(driver, static_cast<int32_t>(file.size()), file.c_str(), 0, text, 0, 0, 0, 0);
-    std::printf("Init:     %s\n", ok ? "true" : "false");
-    if (!ok) std::printf("text:     %s\n", zktool::FromCp1250(text).c_str());
+    const std::string initError = ok ? std::string() : zktool::FromCp1250(text);
+    if (options.Json) {
+        zkhost::JsonWriter j;
+        j.Field("op", "init").Field("ok", ok != 0).Field("library", library);
+        if (!ok) j.Field("error", initError);
+        std::printf("%s\n", j.Str().c_str());
+    } else if (!live) {
+        std::printf("Init:     %s\n", ok ? "true" : "false");
+    }
+    if (!ok) std::fprintf(stderr, "zkhost: Init failed: %s\n", initError.c_str());
     std::fflush(stdout);
 
-    bool scriptOk = true;
-    if (ok) {
-        zkhost::Runner runner(api, driver);
-        for (const zkhost::Command& command : script) {
-            if (!runner.Run(command)) {
-                scriptOk = false;
-                break;
+    int status = ok ? kExitOk : kExitNoDriver;
+    zkhost::Runner runner(api, driver, checked.Channels, options);
+    if (ok && windowCheck) {
+        if (!zkhost::CheckStatusWindow(api, driver, zktool::FromCp1250(info) + ": " + name, showWindow))
+            status = kExitFailed;
+    } else if (ok && showWindow) {
+        api.DriverProc(driver, 1, 0, 0, 0, 0);
+    }
+    if (ok && status == kExitOk) {
+        if (live) {
+            status = zkhost::RunLiveView(api, driver, runner, checked, parFile);
+        } else {
+            if (options.Events) runner.Pause(0);  // the lines Init wrote
+            for (const zkhost::Command& command : script) {
+                if (!runner.Run(command)) {
+                    if (!zkhost::Runner::Interrupt.load()) status = kExitFailed;
+                    break;
+                }
             }
         }
+        runner.HangUpAll(hangupWait);
     }
+    if (options.Events) runner.Pause(0);
+    const auto doneStart = std::chrono::steady_clock::now();
     api.Done(driver);
+    if (!options.Json && !live) {
+        std::printf("Done:     %.0f ms\n",
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - doneStart).count());
+        std::fflush(stdout);
+    }
     api.DisposeDriver(driver);
-    return ok && scriptOk ? 0 : 1;
+    if (const int signal = zkhost::Runner::Interrupt.load()) {
+        std::fprintf(stderr, "zkhost: stopped by signal %d after hanging up and stopping the driver\n", signal);
+        return 128 + signal;
+    }
+    return status;
 }

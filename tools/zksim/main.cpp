@@ -143,6 +143,40 @@ int main(int argc, char** argv) {
         while ((end = pending.find('\n')) != std::string::npos) {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
+            std::string word = line.substr(0, line.find_first_of(" \t\r"));
+            if (word == "help" || word == "?") {
+                std::printf("commands (one per line, run at once; docs/simulator.md has them all):\n"
+                            "  status                        the modem's state and the counters\n"
+                            "  set|add STATION WHAT N VALUE  change a station's value (bi, ai, ct, mi, ...)\n"
+                            "  history STATION ...           append records to a station's history ring\n"
+                            "  number NUMBER [connect|busy]  one more number that answers\n"
+                            "  ring [COUNT]                  ring the driver's modem\n"
+                            "  call STATION [RINGS]          a station calls the driver\n"
+                            "  report STATION ...            a station sends a report\n"
+                            "  nocarrier                     drop the call as the line does\n"
+                            "  fault ... / clear-faults      faults of the next answers\n"
+                            "  send HEX                      bytes to the driver\n"
+                            "  at SECS CMD, every SECS CMD   a command later, or again and again\n"
+                            "  help                          this text\n");
+                std::fflush(stdout);
+                continue;
+            }
+            if (word == "status") {
+                const zksim::SimStatus st = sim.Status();
+                static const char* const kModes[] = {"command", "dialling", "answering", "data", "online command"};
+                const auto mode = static_cast<std::size_t>(st.mode);
+                std::printf("modem: %s, %s%s%s; calls %llu, AT commands %llu, requests %llu, answers %llu, "
+                            "silenced %llu, bad frames %llu, rings %llu\n",
+                            mode < 5 ? kModes[mode] : "?", st.connected ? "call up" : "no call",
+                            st.connected ? (st.answeredCall ? " (answered)" : " (dialled ") : "",
+                            st.connected && !st.answeredCall ? (st.number + ")").c_str() : (st.ringing ? ", ringing" : ""),
+                            static_cast<unsigned long long>(st.connections), static_cast<unsigned long long>(st.commands),
+                            static_cast<unsigned long long>(st.requests), static_cast<unsigned long long>(st.answers),
+                            static_cast<unsigned long long>(st.silenced), static_cast<unsigned long long>(st.badFrames),
+                            static_cast<unsigned long long>(st.ringsSent));
+                std::fflush(stdout);
+                continue;
+            }
             if (!sim.RunScenario(line, error)) std::fprintf(stderr, "zksim: %s\n", error.c_str());
         }
     }

@@ -1,6 +1,7 @@
 #include "zksim/scenario.h"
 
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "zksim/zksim.h"
@@ -26,6 +27,20 @@ struct Words {
     const std::vector<std::string>& w;
     size_t i = 0;
     std::string error;
+    const std::set<uint8_t>* stations = nullptr;  // the simulated stations, when known
+
+    // A station address of the simulation.
+    bool Station(long& out) {
+        if (!Long(out, 0, 255)) return false;
+        if (stations && !stations->count(static_cast<uint8_t>(out)))
+            return Fail("there is no station " + std::to_string(out) + " in the simulation" + Known());
+        return true;
+    }
+    std::string Known() const {
+        std::string list;
+        for (const uint8_t s : *stations) list += (list.empty() ? " (stations: " : ", ") + std::to_string(s);
+        return list.empty() ? " (no stations)" : list + ")";
+    }
 
     bool More() const { return i < w.size(); }
     std::string Peek() const { return More() ? w[i] : std::string(); }
@@ -81,7 +96,7 @@ bool ReportOf(Words& in, Report& report) {
 bool CompileSet(Words& in, bool add, SimCommand& out) {
     long station = 0;
     std::string what;
-    if (!in.Long(station, 0, 255) || !in.Word(what)) return false;
+    if (!in.Station(station) || !in.Word(what)) return false;
     const auto s = static_cast<uint8_t>(station);
     long n = 0;
     double v = 0;
@@ -195,7 +210,7 @@ bool CompileSet(Words& in, bool add, SimCommand& out) {
 bool CompileHistory(Words& in, SimCommand& out) {
     long station = 0;
     std::string what;
-    if (!in.Long(station, 0, 255) || !in.Word(what)) return false;
+    if (!in.Station(station) || !in.Word(what)) return false;
     const auto s = static_cast<uint8_t>(station);
     if (what == "append") {
         long count = 0, seconds = 0, step = 0, word = 0;
@@ -233,7 +248,7 @@ bool CompileFault(Words& in, SimCommand& out) {
         in.Word(word);
         long n = 0;
         if (word == "station") {
-            if (!in.Long(n, 0, 255)) return false;
+            if (!in.Station(n)) return false;
             f.station = static_cast<uint8_t>(n);
         } else if (word == "count") {
             if (!in.Long(n, 1, 1000000)) return false;
@@ -294,7 +309,7 @@ bool Compile(Words& in, SimCommand& out) {
     } else if (verb == "call") {
         long station = 0, rings = 1;
         Report report;
-        if (!in.Long(station, 0, 255)) return false;
+        if (!in.Station(station)) return false;
         if (in.More() && !in.Long(rings, 1, 1000)) return false;
         if (in.More() && !ReportOf(in, report)) return false;
         out = [station, rings, report](Simulator& sim) {
@@ -303,7 +318,7 @@ bool Compile(Words& in, SimCommand& out) {
     } else if (verb == "report") {
         long station = 0;
         Report report;
-        if (!in.Long(station, 0, 255) || !ReportOf(in, report)) return false;
+        if (!in.Station(station) || !ReportOf(in, report)) return false;
         out = [station, report](Simulator& sim) { sim.SendReport(static_cast<uint8_t>(station), report); };
     } else if (verb == "nocarrier") {
         out = [](Simulator& sim) { sim.DropCarrier(); };
@@ -364,7 +379,8 @@ std::vector<std::string> SplitWords(const std::string& line) {
     return words;
 }
 
-bool ParseScenario(const std::string& text, std::vector<ScenarioLine>& lines, std::string& error) {
+bool ParseScenario(const std::string& text, std::vector<ScenarioLine>& lines, std::string& error,
+                   const std::set<uint8_t>* stations) {
     std::istringstream input(text);
     std::string line;
     int number = 0;
@@ -372,7 +388,7 @@ bool ParseScenario(const std::string& text, std::vector<ScenarioLine>& lines, st
         ++number;
         const std::vector<std::string> words = SplitWords(line);
         if (words.empty()) continue;
-        Words in{words, 0, {}};
+        Words in{words, 0, {}, stations};
         ScenarioLine out;
         out.text = line;
         if (words[0] == "at" || words[0] == "every") {

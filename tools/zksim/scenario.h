@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@ struct ScenarioLine {
 };
 
 // Reads the whole text; false with "line N: ..." on the first line it cannot read.
-bool ParseScenario(const std::string& text, std::vector<ScenarioLine>& lines, std::string& error);
+// With `stations`, a command naming another station is refused.
+bool ParseScenario(const std::string& text, std::vector<ScenarioLine>& lines, std::string& error,
+                   const std::set<uint8_t>* stations = nullptr);
 
 // Splits a line into words; double quotes keep blanks, "\xNN" inside quotes is a byte, "#"
 // outside quotes starts a comment.

@@ -2,6 +2,7 @@
 // behind the modem, driven by the bytes that arrive and by a small list of timed actions.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -578,20 +579,34 @@ struct Simulator::Impl {
         return timeout;
     }
 
+    // The driver's side closing the terminal: a modem drops the call when DTR goes.
+    void TerminalClosed() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (Connected()) EndCall("the terminal was closed (DTR dropped)");
+    }
+
     void Loop() {
         char buffer[4096];
+        const int closes = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (closes >= 0 && inotify_add_watch(closes, slavePath.c_str(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0)
+            trace.Note("cannot watch " + slavePath + " for the terminal's closing");
         while (!stop.load()) {
-            pollfd fds[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+            pollfd fds[3] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}, {closes, POLLIN, 0}};
             int timeout;
             {
                 std::lock_guard<std::mutex> guard(lock);
                 if (!outBuffer.empty()) fds[0].events |= POLLOUT;
                 timeout = PollTimeoutMs();
             }
-            if (poll(fds, 2, timeout) < 0 && errno != EINTR) break;
+            if (poll(fds, closes >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) break;
             if (fds[1].revents & POLLIN) {
                 while (read(wake[0], buffer, sizeof buffer) > 0) {
                 }
+            }
+            if (closes >= 0 && (fds[2].revents & POLLIN)) {
+                bool closed = false;
+                while (read(closes, buffer, sizeof buffer) > 0) closed = true;
+                if (closed && !stop.load()) TerminalClosed();
             }
             std::string in;
             if (fds[0].revents & POLLIN) {
@@ -613,6 +628,7 @@ struct Simulator::Impl {
                 outBuffer.erase(0, static_cast<size_t>(n));
             }
         }
+        if (closes >= 0) close(closes);
     }
 };
 
@@ -915,7 +931,12 @@ void Simulator::At(double seconds, double repeatSeconds, std::function<void(Simu
 
 bool Simulator::RunScenario(const std::string& text, std::string& error) {
     std::vector<ScenarioLine> lines;
-    if (!ParseScenario(text, lines, error)) return false;
+    std::set<uint8_t> stations;
+    {
+        std::lock_guard<std::mutex> guard(impl_->lock);
+        for (const StationImage& st : impl_->stations) stations.insert(st.def.address);
+    }
+    if (!ParseScenario(text, lines, error, &stations)) return false;
     for (ScenarioLine& line : lines) {
         if (line.at == 0 && line.every == 0) line.command(*this);
         else At(line.at, line.every, line.command);

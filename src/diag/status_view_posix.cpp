@@ -1,0 +1,8 @@
+#include "diag/status_view.h"
+
+namespace zk {
+
+// No native window here: the model is the whole status window.
+std::unique_ptr<StatusView> StatusView::Create(StatusWindow&, std::mutex&) { return nullptr; }
+
+}  // namespace zk
