@@ -7,7 +7,8 @@
 //   0 GetInput      channel (2 bytes), type (1 byte: a host type, or 0xFF..: the raw 32-bit type follows)
 //   1 InputRequest  channel
 //   2 OutputRequest channel, type, value (8 bytes)
-//   3 DriverProc    code (1 byte), p1..p4 (4 bytes each)
+//   3 DriverProc    code (1 byte: 0..9, or 10 for the window as text into a buffer of the
+//                   size p3 mod 257), p1..p4 (4 bytes each)
 //   4 the clock moves on (1 byte of hundredths)
 #include <cstddef>
 #include <cstdint>
@@ -68,8 +69,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 3: {
-                const std::uint32_t code = in.u8() % 10u;
-                const std::uint32_t p1 = in.u32(), p2 = in.u32(), p3 = in.u32(), p4 = in.u32();
+                const std::uint32_t code = in.u8() % 11u;
+                std::uint32_t p1 = in.u32(), p2 = in.u32(), p3 = in.u32();
+                const std::uint32_t p4 = in.u32();
+                if (code == 10) {
+                    // The window as text: p1 and p2 the host's buffer, p3 its size (at most 256
+                    // here); nothing may be written past it.
+                    std::memset(text, 0x55, sizeof text);
+                    const auto address = reinterpret_cast<std::uintptr_t>(text);
+                    p1 = static_cast<std::uint32_t>(address);
+                    p2 = static_cast<std::uint32_t>(static_cast<std::uint64_t>(address) >> 32);
+                    p3 %= 257u;
+                    zk::DriverProc(rec, zk::kStatusTextCode, p1, p2, p3, p4);
+                    for (std::size_t k = p3; k < sizeof text; ++k) zkfuzz::Check(text[k] == 0x55);
+                    break;
+                }
                 zk::DriverProc(rec, code, p1, p2, p3, p4);
                 break;
             }

@@ -135,7 +135,15 @@ TEST(HostMisuse, FourThreadsOfAnyCallsAndAWindowThreadWhileTheWorkerPolls) {
     threads.emplace_back([&] {
         Rng rng(77);
         std::uint64_t n = 0;
+        std::vector<char> text(4096);
         while (std::chrono::steady_clock::now() < until) {
+            if (rng() % 8 == 0) {
+                // The window as text (code 100): the host's buffer in p1 and p2, its size in p3.
+                const auto address = reinterpret_cast<std::uintptr_t>(text.data());
+                api.DriverProc(driver, 100, static_cast<std::uint32_t>(address),
+                               static_cast<std::uint32_t>(static_cast<std::uint64_t>(address) >> 32),
+                               rng() % static_cast<std::uint32_t>(text.size() + 1), rng());
+            }
             api.DriverProc(driver, rng() % 9, rng(), rng(), rng(), rng());
             ++n;
             if (n % 64 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
