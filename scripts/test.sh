@@ -32,6 +32,7 @@ ctest --test-dir build/release --output-on-failure -j "$jobs"
 
 step "benchmarks (a short run: they build and run; scripts/bench.sh measures)"
 build/release/bench/zkbench --benchmark_min_time=0.01 >/dev/null
+build/release/bench/zkline --quick --seconds 1 >/dev/null
 
 step "address and undefined-behaviour sanitizers"
 build build/asan -DCMAKE_BUILD_TYPE=Debug -DZK_SANITIZE=address

@@ -2,7 +2,10 @@
 // the scenario runner and the traffic trace.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "zksim/sim_line.h"
@@ -291,6 +294,37 @@ TEST(Modem, ScenarioCommandsForStationsTheSimulationLacksAreRefused) {
     EXPECT_NE(error.find("line 1: there is no station 99 in the simulation"), std::string::npos) << error;
     EXPECT_FALSE(line.sim.RunScenario("\n# a comment\nat 1 call 42\n", error));
     EXPECT_NE(error.find("line 3: there is no station 42"), std::string::npos) << error;
+}
+
+TEST(Modem, PacedAtTheLinesSpeedEveryByteTakesTenBits) {
+    // 300 Bd: 33.3 ms a byte, so the six bytes of "\r\nOK\r\n" need 200 ms at the least and
+    // leave one by one; the tap sees what the driver gets, both ways.
+    struct Tapped {
+        std::mutex lock;
+        std::vector<Bytes> toDriver;
+        Bytes fromDriver;
+    };
+    auto tapped = std::make_shared<Tapped>();
+    zksim::SimOptions o = FastOptions();
+    o.paceBaud = 300;
+    o.wireTap = [tapped](bool toDriver, std::string_view bytes) {
+        std::lock_guard guard(tapped->lock);
+        if (toDriver) tapped->toDriver.emplace_back(bytes);
+        else tapped->fromDriver.append(bytes);
+    };
+    SimLine line(o);
+    const auto start = std::chrono::steady_clock::now();
+    line.Write("ATZ\r");
+    EXPECT_EQ(line.Read(kOk.size()), kOk);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_GE(took.count(), 199);
+    line.sim.Stop();
+    std::lock_guard guard(tapped->lock);
+    EXPECT_EQ(tapped->fromDriver, "ATZ\r");
+    Bytes all;
+    for (const Bytes& chunk : tapped->toDriver) all += chunk;
+    EXPECT_EQ(all, kOk);
+    EXPECT_GE(tapped->toDriver.size(), 3u) << "the bytes leave spread out, not in one write";
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ void Usage(std::FILE* out) {
                  "  --ringing           send RINGING texts while dialling\n"
                  "  --echo              echo commands (as after ATE1)\n"
                  "  --connect TEXT      the connect text (default \"CONNECT 9600\")\n"
+                 "  --pace BAUD         send to the driver at the line's speed (10 bits a byte)\n"
                  "  --quiet             no command prompt on standard input\n"
                  "Lines typed on standard input are scenario commands, run at once\n"
                  "(e.g. \"ring 3\", \"set 5 bi 1 1\", \"nocarrier\"); see docs/simulator.md.\n");
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
                    (arg == "--answer-delay" && msOption(options.answerDelayMs)) ||
                    (arg == "--reply-delay" && msOption(options.replyDelayMs)) ||
                    (arg == "--guard" && msOption(options.guardMs)) ||
-                   (arg == "--ring-interval" && msOption(options.ringIntervalMs))) {
+                   (arg == "--ring-interval" && msOption(options.ringIntervalMs)) ||
+                   (arg == "--pace" && msOption(options.paceBaud) && options.paceBaud > 0)) {
         } else {
             std::fprintf(stderr, "zksim: unknown or incomplete option %s\n", arg.c_str());
             Usage(stderr);

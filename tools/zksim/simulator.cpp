@@ -65,6 +65,7 @@ struct Simulator::Impl {
     Trace trace;
     Clock::time_point startTime = Clock::now();
     Bytes outBuffer;
+    Clock::time_point paceNext;  // paced line: when the next byte may reach the driver
 
     // timed actions
     struct Action {
@@ -137,6 +138,8 @@ struct Simulator::Impl {
         }
         if (bytes.empty()) return;
         trace.Write(TraceDirection::ToDriver, bytes);
+        // An idle paced line: the first byte arrives one byte time from now.
+        if (options.paceBaud > 0 && outBuffer.empty()) paceNext = std::max(paceNext, Clock::now() + ByteTime());
         outBuffer.append(bytes);
         Wake();
     }
@@ -569,9 +572,19 @@ struct Simulator::Impl {
         }
     }
 
+    // Ten bits at the paced line's speed.
+    Clock::duration ByteTime() const {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10'000'000'000LL / options.paceBaud));
+    }
+    bool Paced() const { return options.paceBaud > 0; }
+
     int PollTimeoutMs() const {
         int timeout = 50;
         const auto now = Clock::now();
+        if (Paced() && !outBuffer.empty() && paceNext > now) {
+            const auto wait = std::chrono::ceil<milliseconds>(paceNext - now).count();
+            timeout = static_cast<int>(std::min<long long>(wait, timeout));
+        }
         for (const Action& a : actions) {
             const auto ms = std::chrono::duration_cast<milliseconds>(a.due - now).count() + 1;
             timeout = static_cast<int>(std::clamp<long long>(ms, 0, timeout));
@@ -595,7 +608,7 @@ struct Simulator::Impl {
             int timeout;
             {
                 std::lock_guard<std::mutex> guard(lock);
-                if (!outBuffer.empty()) fds[0].events |= POLLOUT;
+                if (!outBuffer.empty() && (!Paced() || paceNext <= Clock::now())) fds[0].events |= POLLOUT;
                 timeout = PollTimeoutMs();
             }
             if (poll(fds, closes >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) break;
@@ -612,6 +625,7 @@ struct Simulator::Impl {
             if (fds[0].revents & POLLIN) {
                 const ssize_t n = read(master, buffer, sizeof buffer);
                 if (n > 0) in.assign(buffer, static_cast<size_t>(n));
+                if (n > 0 && options.wireTap) options.wireTap(false, in);
             }
             std::vector<std::function<void()>> toRun;
             {
@@ -623,8 +637,17 @@ struct Simulator::Impl {
             for (auto& run : toRun) run();
             std::lock_guard<std::mutex> guard(lock);
             while (!outBuffer.empty()) {
-                const ssize_t n = write(master, outBuffer.data(), outBuffer.size());
+                size_t count = outBuffer.size();
+                if (Paced()) {
+                    // Only the bytes whose time has come; late ones go together.
+                    const auto now = Clock::now();
+                    if (now < paceNext) break;
+                    count = std::min<size_t>(count, 1 + static_cast<size_t>((now - paceNext) / ByteTime()));
+                }
+                const ssize_t n = write(master, outBuffer.data(), count);
                 if (n <= 0) break;
+                if (options.wireTap) options.wireTap(true, std::string_view(outBuffer.data(), static_cast<size_t>(n)));
+                if (Paced()) paceNext += n * ByteTime();
                 outBuffer.erase(0, static_cast<size_t>(n));
             }
         }

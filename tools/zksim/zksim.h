@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "zksim/config.h"
@@ -28,6 +29,12 @@ struct SimOptions {
     Layout layout = Layout::Routed;  // answer layout of every station (StationDef::layout is ignored)
     std::string tracePath;          // traffic trace file; empty: none
     std::string linkPath;           // a symbolic link to the slave made at start, removed at stop
+    // Line speed: > 0 paces every byte to the driver at 10 bits at this rate (a byte reaches
+    // the driver when its stop bit would have), as a modem on a line of that speed; 0: at once.
+    int paceBaud = 0;
+    // Called on the simulator's thread whenever bytes pass the terminal: read from the driver
+    // or written to it (when paced, as they leave). Must not call back into the Simulator.
+    std::function<void(bool toDriver, std::string_view bytes)> wireTap;
     // Modem
     int dialDelayMs = 1000;         // ATD until CONNECT / BUSY / NO CARRIER
     int answerDelayMs = 500;        // ATA until CONNECT
