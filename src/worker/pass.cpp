@@ -53,6 +53,7 @@ struct PassMark {
     double accepted = 0.0;
     ModemState modemState = ModemState::TakeCommand;
     std::size_t commands = 0, replyText = 0, pendingText = 0;
+    std::uint64_t ring = 0;  // the poll's position, while the driver polls by itself
 };
 
 PassMark Mark(const DriverContext& ctx) {
@@ -67,6 +68,11 @@ PassMark Mark(const DriverContext& ctx) {
     m.commands = ctx.Modem.CommandQueue.size();
     m.replyText = ctx.Modem.ReplyText.size();
     m.pendingText = ctx.Modem.PendingText.size();
+    // The poll walks past what a station cannot be asked one step a pass; while polling is
+    // held the walk moves on without asking anything, which is no work.
+    if (ctx.Global.PrstynekRun && !ctx.Scheduler.HoldPolling.load())
+        m.ring = (std::uint64_t{ctx.Scheduler.RingStation} << 32) | (std::uint64_t{ctx.Scheduler.RingBlock} << 16) |
+                 ctx.Scheduler.RingItem;
     return m;
 }
 
@@ -79,8 +85,12 @@ bool MovedOn(const PassMark& a, const PassMark& b) {
     if (a.txState != b.txState && !idleRound) return true;
     return a.prefixWindow != b.prefixWindow || a.rxFrame != b.rxFrame || b.received != 0 ||
            a.accepted != b.accepted || a.modemState != b.modemState || a.commands != b.commands ||
-           a.replyText != b.replyText || a.pendingText != b.pendingText;
+           a.replyText != b.replyText || a.pendingText != b.pendingText || a.ring != b.ring;
 }
+
+// Passes that may follow one another without a pause; then one pause, whatever moved, so that
+// no walk over many steps keeps the worker from ever resting.
+constexpr std::uint16_t kPassesAtOnce = 64;
 
 // Milliseconds from now until the timer tick will have counted `hundredths` past LastTick:
 // the soft timers move in hundredths of a second, so that is when a limit they wait for is
@@ -281,7 +291,14 @@ int WorkerPass(DriverRecord& rec) {
         beep = std::exchange(ctx->Scheduler.BeepRequested, std::uint16_t{0});
         // IDLE_TIME 0: no pause at all. Otherwise none when the pass moved something on, and
         // at most IDLE_TIME: bytes from the line and the host's requests end it early.
-        if (ctx->Global.IDLE_TIME > 0 && !MovedOn(before, Mark(*ctx))) pause = PauseAfterPass(*ctx);
+        if (ctx->Global.IDLE_TIME > 0) {
+            if (MovedOn(before, Mark(*ctx)) && ctx->Timing.PassesAtOnce < kPassesAtOnce) {
+                ++ctx->Timing.PassesAtOnce;
+            } else {
+                ctx->Timing.PassesAtOnce = 0;
+                pause = PauseAfterPass(*ctx);
+            }
+        }
     }
     FlushLine(ctx->Line);
     if (beep) Beep(beep, 1);

@@ -29,6 +29,7 @@ struct PassTiming {
     std::atomic<double> PassInterval{0.0};
     std::atomic<double> MaxPassInterval{0.0};
     bool WorkerBusy = false;
+    std::uint16_t PassesAtOnce = 0;  // passes run one after another without a pause
 };
 
 struct DriverRecord;
