@@ -7,9 +7,8 @@
 
 #include "config/defaults.h"
 #include "host/records.h"
-#include "protocol/decoder.h"
-#include "protocol/encoder.h"
-#include "protocol/framing.h"
+#include "worker/decoder.h"
+#include "worker/steps.h"
 
 namespace {
 
@@ -32,9 +31,9 @@ struct Line {
     std::string qqValues;  // "Qq" and their values, as the answer carries them
     Line() {
         zk::ResetContext(ctx);
-        ctx.ADDRESS = 1;
+        ctx.Global.ADDRESS = 1;
         ctx.Log.LogEnabled = false;
-        ctx.PREFIX.assign("\xFF\xFF");
+        ctx.Global.PREFIX.assign("\xFF\xFF");
         for (int index : {1, 2}) {
             zk::StationRecord& s = *ctx.Stations[static_cast<std::size_t>(index)];
             s.Address = s.Retranslation = static_cast<std::uint8_t>(index == 1 ? 1 : 5);
@@ -59,9 +58,9 @@ struct Line {
     std::string QqRequest() {
         zk::RequestNode r;
         r.Station = 2;
-        r.Kind = zk::kKindChannelRead;
+        r.Kind = zk::ReqChannelRead;
         r.Data.assign(qqItems);
-        return zk::CodeMess(ctx, r).str();
+        return zk::EncodeRequest(ctx, r).str();
     }
 };
 
@@ -92,12 +91,12 @@ BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->ArgName("B0_QQ1");
 void BM_FrameAndDecode(benchmark::State& state) {
     Line line;
     const std::string request = line.QqRequest();
-    const std::string bytes = line.ctx.PREFIX.str() + Answer(line, static_cast<int>(state.range(0)));
+    const std::string bytes = line.ctx.Global.PREFIX.str() + Answer(line, static_cast<int>(state.range(0)));
     for (auto _ : state) {
-        line.ctx.LastTxMessage.assign(request);
+        line.ctx.Framing.LastTxMessage.assign(request);
         for (const char c : bytes) line.ctx.Line.Rx.push_back(static_cast<std::uint8_t>(c));
         int calls = 0;
-        while (!zk::ReceiveDATA(line.ctx) && ++calls < 16) {
+        while (!zk::ReceiveFrame(line.ctx) && ++calls < 16) {
         }
         if (calls >= 16) {
             state.SkipWithError("the framing did not store the answer");
