@@ -167,7 +167,7 @@ for arch in "${arches[@]}"; do
   cat "$dir/window-check.out"
   grep -q "^window check: passed" "$dir/window-check.out" || fail "$bits-bit: the window check failed"
   grep -q "^Init:     false" "$dir/window-check.out" || fail "$bits-bit: Init with COM99 did not fail"
-  grep -qx "text:     Chyba instalace COM-portu !" "$dir/window-check.out" ||
+  grep -qx "zkhost: Init failed: Chyba instalace COM-portu !" "$dir/window-check.out" ||
     fail "$bits-bit: Init with COM99 did not give the port error text"
 
   step "$bits-bit: the demo with the status window shown"
