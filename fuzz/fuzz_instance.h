@@ -57,18 +57,18 @@ struct Instance {
         rec->Window = std::make_unique<zk::StatusWindow>();
         zk::InitStatusWindow(*rec->Window);
         rec->Window->Driver = rec;
-        loaded = zk::LoadParameterText(*rec, kParameters);
+        loaded = zk::LoadParameterText(zk::ConfigOf(ctx, rec->Window.get()), kParameters);
         ctx.Log.LogEnabled = true;
         ctx.Log.LogBusy = true;
-        ctx.CUC_PATH.assign("/nonexistent/zkdrv-fuzz/");
-        ctx.DEVICE.assign("/nonexistent/zkdrv-fuzz-tty");
-        zk::PrepareStations(ctx);
+        ctx.Global.CUC_PATH.assign("/nonexistent/zkdrv-fuzz/");
+        ctx.Com.DEVICE.assign("/nonexistent/zkdrv-fuzz-tty");
+        zk::PrepareStations(ctx.Stations);
         zk::BuildChannelIndex(ctx);
         // The run-time state Init leaves: timers from now, the modem's initialisation asked for.
         ctx.StatsResetTime = zk::CentisecondsOfDay(ctx);
         ctx.LastTick = ctx.StatsResetTime;
         ctx.Modem.ModemLastTick = ctx.StatsResetTime;
-        ctx.LastPassTime = zk::DateTimeValue(now);
+        ctx.Timing.LastPassTime = zk::DateTimeValue(now);
         ctx.Modem.ModemInitRequest = true;
     }
     ~Instance() {

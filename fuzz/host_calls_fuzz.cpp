@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "fuzz_instance.h"
-#include "host/queues.h"
+#include "protocol/queues.h"
 #include "host/requests.h"
 #include "zkdrv.h"
 

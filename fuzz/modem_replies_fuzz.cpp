@@ -28,7 +28,7 @@ void Pass(zkfuzz::Instance& instance) {
     std::lock_guard lock(ctx.Lock);
     ctx.Line.Active = true;
     zk::RunPassSteps(*instance.rec);
-    zkfuzz::Check(ctx.Modem.ModemState <= 3);
+    zkfuzz::Check(static_cast<int>(ctx.Modem.ModemState) <= 3);
     // What the pass queued for the port is gone once written.
     ctx.Line.Outbox.clear();
     ctx.Line.PurgeRequested = false;
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 3: {
                 const char terminator = static_cast<char>(in.u8());
                 std::lock_guard lock(ctx.Lock);
-                zk::CollectReply(ctx, terminator ? std::string_view(&terminator, 1) : std::string_view());
+                zk::CollectReply(ctx.Modem, ctx.Line, terminator ? std::string_view(&terminator, 1) : std::string_view());
                 zkfuzz::Check(ctx.Modem.ReplyText.size() <= 255);
                 break;
             }
