@@ -54,6 +54,7 @@ struct PassMark {
     ModemState modemState = ModemState::TakeCommand;
     std::size_t commands = 0, replyText = 0, pendingText = 0;
     std::uint64_t ring = 0;  // the poll's position, while the driver polls by itself
+    bool walking = false;    // the driver polls by itself: every choice asks or moves the poll on
 };
 
 PassMark Mark(const DriverContext& ctx) {
@@ -70,7 +71,8 @@ PassMark Mark(const DriverContext& ctx) {
     m.pendingText = ctx.Modem.PendingText.size();
     // The poll walks past what a station cannot be asked one step a pass; while polling is
     // held the walk moves on without asking anything, which is no work.
-    if (ctx.Global.PrstynekRun && !ctx.Scheduler.HoldPolling.load())
+    m.walking = ctx.Global.PrstynekRun && !ctx.Scheduler.HoldPolling.load();
+    if (m.walking)
         m.ring = (std::uint64_t{ctx.Scheduler.RingStation} << 32) | (std::uint64_t{ctx.Scheduler.RingBlock} << 16) |
                  ctx.Scheduler.RingItem;
     return m;
@@ -78,9 +80,11 @@ PassMark Mark(const DriverContext& ctx) {
 
 bool MovedOn(const PassMark& a, const PassMark& b) {
     // Choosing nothing (Choose -> Receiving) and finding nothing outstanding (Receiving ->
-    // Choose) is the idle round of a connected line: it waits like any idle pass.
+    // Choose) is the idle round of a connected line: it waits like any idle pass. Not so while
+    // the driver polls by itself: a choice that asked nothing moved the poll past a block the
+    // station cannot be asked, and the next choice may ask the block after it.
     const bool idleRound =
-        !b.outstanding && ((a.txState == TxState::Choose && b.txState == TxState::Receiving) ||
+        !b.outstanding && !b.walking && ((a.txState == TxState::Choose && b.txState == TxState::Receiving) ||
                            (a.txState == TxState::Receiving && b.txState == TxState::Choose));
     if (a.txState != b.txState && !idleRound) return true;
     return a.prefixWindow != b.prefixWindow || a.rxFrame != b.rxFrame || b.received != 0 ||
@@ -274,6 +278,21 @@ void RunPassSteps(DriverRecord& rec) {
     ctx.Timing.WorkerBusy = false;
 }
 
+int RunPassThenPause(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    const PassMark before = Mark(ctx);
+    RunPassSteps(rec);
+    // IDLE_TIME 0: no pause at all. Otherwise none when the pass moved something on, and
+    // at most IDLE_TIME: bytes from the line and the host's requests end it early.
+    if (ctx.Global.IDLE_TIME <= 0) return 0;
+    if (MovedOn(before, Mark(ctx)) && ctx.Timing.PassesAtOnce < kPassesAtOnce) {
+        ++ctx.Timing.PassesAtOnce;
+        return 0;
+    }
+    ctx.Timing.PassesAtOnce = 0;
+    return PauseAfterPass(ctx);
+}
+
 int WorkerPass(DriverRecord& rec) {
     DriverContext* ctx = rec.Context.get();
     if (!ctx || ctx->StopRequest.load()) return 0;
@@ -285,20 +304,9 @@ int WorkerPass(DriverRecord& rec) {
     {
         std::lock_guard lock(ctx->Lock);
         if (ctx->Timing.WorkerBusy || ctx->StopRequest.load()) return 0;
-        const PassMark before = Mark(*ctx);
-        RunPassSteps(rec);
+        pause = RunPassThenPause(rec);
         reopen = std::exchange(ctx->ReopenPortRequested, false);
         beep = std::exchange(ctx->Scheduler.BeepRequested, std::uint16_t{0});
-        // IDLE_TIME 0: no pause at all. Otherwise none when the pass moved something on, and
-        // at most IDLE_TIME: bytes from the line and the host's requests end it early.
-        if (ctx->Global.IDLE_TIME > 0) {
-            if (MovedOn(before, Mark(*ctx)) && ctx->Timing.PassesAtOnce < kPassesAtOnce) {
-                ++ctx->Timing.PassesAtOnce;
-            } else {
-                ctx->Timing.PassesAtOnce = 0;
-                pause = PauseAfterPass(*ctx);
-            }
-        }
     }
     FlushLine(ctx->Line);
     if (beep) Beep(beep, 1);

@@ -42,6 +42,11 @@ int WorkerPass(DriverRecord& rec);
 // pumped the line.
 void RunPassSteps(DriverRecord& rec);
 
+// RunPassSteps and the pause that should follow in milliseconds: none with IDLE_TIME 0 or after
+// a pass that moved something on (at most 64 in a row), else IDLE_TIME or the time until the
+// limit the line waits for falls due, when sooner. The caller holds the instance's lock.
+int RunPassThenPause(DriverRecord& rec);
+
 // The timer tick at the start of every pass. The caller holds the instance's lock.
 void TimerTick(DriverRecord& rec);
 

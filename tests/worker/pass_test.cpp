@@ -3,6 +3,9 @@
 // and the supervision of a history read-out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "history/history.h"
 #include "line/modem.h"
 #include "worker/pass.h"
@@ -232,6 +235,67 @@ TEST_F(WholePass, WritesWhatThePassQueuedAndTakesUpAPortSetUpOutsideTheLock) {
 
     ctx->Global.IDLE_TIME = -5;  // no pause
     EXPECT_EQ(WorkerPass(*rec), 0);
+}
+
+// The pause after each pass on a connected line until the first request has gone out, and
+// whether one went out.
+struct Walk {
+    std::vector<int> pauses;
+    bool sent = false;
+};
+
+class PausingPass : public zktest::WorkerFixture {
+protected:
+    void SetUp() override {
+        DefineStations(1);
+        Station(1).Address = 5;
+        Station(1).NumBinarIn = 8;  // only the binary inputs can be asked
+        ctx->Global.ADDRESS = 1;
+        ctx->Global.IDLE_TIME = 10;
+        ctx->Global.ANSWER_TIME = 1.0;
+        ctx->Modem.LineConnected = true;
+        ctx->Modem.ModemInitRequest = false;
+        ctx->Line.Active = true;
+    }
+    Walk PassesUntilSent(int limit) {
+        Walk w;
+        for (int i = 0; i < limit && !w.sent; ++i) {
+            w.pauses.push_back(RunPassThenPause(*rec));
+            Advance(1);
+            w.sent = ctx->SentCount.load() > 0.0;
+        }
+        return w;
+    }
+};
+
+TEST_F(PausingPass, ThePollWalksPastBlocksTheStationHasNotWithoutPausing) {
+    ctx->Global.PrstynekRun = true;
+    ctx->Scheduler.RingStation = 1;
+    ctx->Scheduler.RingBlock = 2;  // the analog area, the counters, ... come first
+    const Walk w = PassesUntilSent(40);
+    ASSERT_TRUE(w.sent);
+    EXPECT_GT(w.pauses.size(), 4u);  // several blocks were walked past
+    for (const int pause : w.pauses) EXPECT_EQ(pause, 0);
+}
+
+TEST_F(PausingPass, AnIdleConnectedLineWaitsIdleTimeAfterEachRound) {
+    ctx->Global.PrstynekRun = false;  // nothing to ask and no poll of its own
+    const Walk w = PassesUntilSent(6);
+    EXPECT_FALSE(w.sent);
+    EXPECT_EQ(w.pauses.back(), 10);
+    EXPECT_GE(std::count(w.pauses.begin(), w.pauses.end(), 10), 2);
+}
+
+TEST_F(PausingPass, ThePauseAfterAnAnswerEndsWhenTheSilenceDoes) {
+    ctx->Global.SILENCE_WAIT = 50;
+    ctx->Global.IDLE_TIME = 100;
+    ctx->Scheduler.TxState = zk::TxState::Pause;
+    ctx->Timers.Silence = 0.0;
+    // The silence passes 50 ms on the sixth hundredth after the last tick: the pause ends there,
+    // well before IDLE_TIME.
+    const int pause = RunPassThenPause(*rec);
+    EXPECT_GT(pause, 0);
+    EXPECT_LE(pause, 60);
 }
 
 TEST_F(WholePass, IsSkippedWithoutPauseOnceAStopIsRequested) {
