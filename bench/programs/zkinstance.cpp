@@ -9,12 +9,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -102,8 +104,37 @@ void WaitReady(zktool::DriverApi& api, void* driver) {
     }
 }
 
+// The floor under the idle cost: `count` bare threads that do nothing but wake every 10 ms (the
+// pause of IDLE_TIME 10), measured like the driver's threads.
+double BareWakeCpuPercent(int count, double seconds) {
+    std::mutex lock;
+    std::condition_variable wake;
+    bool stop = false;
+    std::set<int> ids;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&] {
+            std::unique_lock guard(lock);
+            ids.insert(static_cast<int>(::gettid()));
+            while (!stop) wake.wait_for(guard, std::chrono::milliseconds(10));
+        });
+    for (;;) {
+        std::lock_guard guard(lock);
+        if (ids.size() == static_cast<std::size_t>(count)) break;
+    }
+    const double percent = IdleCpuPercent(ids, seconds);
+    {
+        std::lock_guard guard(lock);
+        stop = true;
+    }
+    wake.notify_all();
+    for (auto& t : threads) t.join();
+    return percent;
+}
+
 void IdleCost(zktool::DriverApi& api, double seconds, bool many) {
     std::printf("\n## Idle cost (%.0f s each)\n\n| case | driver threads | CPU, %% of one core |\n|---|---|---|\n", seconds);
+    std::printf("| floor: a bare thread waking every 10 ms | 1 | %.3f |\n", BareWakeCpuPercent(1, seconds));
     {
         zkbench::LineSetup setup;
         setup.stations = 1;
@@ -141,6 +172,7 @@ void IdleCost(zktool::DriverApi& api, double seconds, bool many) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::printf("| 32 instances, port open, not connected | %zu (%.1f each) | %.3f together |\n", drivers.size(),
                 static_cast<double>(drivers.size()) / 32.0, IdleCpuPercent(drivers, seconds));
+    std::printf("| floor: 32 bare threads waking every 10 ms | 32 | %.3f together |\n", BareWakeCpuPercent(32, seconds));
     std::fflush(stdout);
 }
 
