@@ -1,5 +1,5 @@
 // The station protocol per frame: building a request, framing an answer from the line's bytes
-// and decoding it into the data image (B and QQ answers).
+// and decoding it into the data image (B, QQ, A and N answers).
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -38,6 +38,8 @@ struct Line {
             zk::StationRecord& s = *ctx.Stations[static_cast<std::size_t>(index)];
             s.Address = s.Retranslation = static_cast<std::uint8_t>(index == 1 ? 1 : 5);
             s.Name.assign("STANICE");
+            s.DefAnalogInAddr = 256;
+            s.NumAnalogIn = 8;
         }
         ctx.StationCount = 2;
         zk::StationRecord& s = *ctx.Stations[2];
@@ -71,10 +73,15 @@ void BM_EncodeQqRead50(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeQqRead50);
 
-// Answers: 96 binary inputs ("B"), and 50 QQ long integers.
+// Answers: 96 binary inputs ("B"), 50 QQ long integers, 8 analog words ("A") and the analog
+// area as 8 station reals ("N" from DEF_ANALOG_IN_ADDR 256).
 std::string Answer(Line& line, int kind) {
-    if (kind == 0) return Routed(std::string{'B', '\x00'} + std::string(12, '\x5A'));
-    return Routed(line.qqValues);
+    switch (kind) {
+        case 0: return Routed(std::string{'B', '\x00'} + std::string(12, '\x5A'));
+        case 1: return Routed(line.qqValues);
+        case 2: return Routed(std::string{'A', '\x01'} + std::string(16, '\x07'));
+        default: return Routed(std::string{'N', '\x00', '\x01', '\x18'} + std::string(24, '\x41'));
+    }
 }
 
 void BM_Decode(benchmark::State& state) {
@@ -85,7 +92,7 @@ void BM_Decode(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(frame.size()));
 }
-BENCHMARK(BM_Decode)->Arg(0)->Arg(1)->ArgName("B0_QQ1");
+BENCHMARK(BM_Decode)->DenseRange(0, 3)->ArgName("B0_QQ1_A2_N3");
 
 // The bytes of an answer through the receive framing into the receive queue, then decoded.
 void BM_FrameAndDecode(benchmark::State& state) {
@@ -107,6 +114,6 @@ void BM_FrameAndDecode(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes.size()));
 }
-BENCHMARK(BM_FrameAndDecode)->Arg(0)->Arg(1)->ArgName("B0_QQ1");
+BENCHMARK(BM_FrameAndDecode)->DenseRange(0, 3)->ArgName("B0_QQ1_A2_N3");
 
 }  // namespace
