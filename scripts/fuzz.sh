@@ -4,7 +4,7 @@
 # a sanitizer report or a time-out stops the script with a non-zero status; the input that
 # caused it is left in build/fuzz/artifacts/.
 #   ZK_FUZZ_SECONDS        seconds per target (default 60)
-#   ZK_FUZZ_TOTAL_SECONDS  upper bound for all targets together (default 180)
+#   ZK_FUZZ_TOTAL_SECONDS  upper bound for all targets together (default 100)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +21,7 @@ for source in fuzz/*_fuzz.cpp; do
   targets+=("$(basename "$source" .cpp)")
 done
 per=${ZK_FUZZ_SECONDS:-60}
-total=${ZK_FUZZ_TOTAL_SECONDS:-180}
+total=${ZK_FUZZ_TOTAL_SECONDS:-100}
 if [ $((per * ${#targets[@]})) -gt "$total" ]; then
   per=$((total / ${#targets[@]}))
 fi
