@@ -171,7 +171,7 @@ void RefreshStatusLabels(DriverRecord& rec) {
                                    static_cast<double>(CountRequests(ctx.WriteQueue)));
     w->Labels[LabelPacket] = Fmt(std::string(text::kFmtLabelPacket).c_str(), ctx.SentCount.load(),
                                  ctx.Framing.ReceivedCount.load(), ctx.ErrorTotal.load());
-    const long long kilobytes = std::llround(static_cast<double>(HeapBytesInUse()) / 1024.0);
+    const long long kilobytes = std::llround(static_cast<double>(ctx.Timing.HeapBytes.load()) / 1024.0);
     w->Labels[LabelMem] =
         std::string(text::kFmtLabelMemPrefix) + GroupedNumber(kilobytes) + std::string(text::kFmtLabelMemSuffix);
     ++w->Revision;
@@ -297,6 +297,11 @@ int WorkerPass(DriverRecord& rec) {
     DriverContext* ctx = rec.Context.get();
     if (!ctx || ctx->StopRequest.load()) return 0;
 
+    const auto now = std::chrono::steady_clock::now();
+    if (now - ctx->Timing.HeapSampledAt >= std::chrono::seconds(1)) {
+        ctx->Timing.HeapSampledAt = now;
+        ctx->Timing.HeapBytes = HeapBytesInUse();
+    }
     PumpLine(ctx->Line);
     bool reopen = false;
     std::uint16_t beep = 0;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <string_view>
 
 namespace zk {
@@ -30,6 +31,10 @@ struct PassTiming {
     std::atomic<double> MaxPassInterval{0.0};
     bool WorkerBusy = false;
     std::uint16_t PassesAtOnce = 0;  // passes run one after another without a pause
+    // The heap in use as the status window shows it. Walking the heap can take long on a big
+    // host, so the worker samples it outside the instance lock, about once a second.
+    std::atomic<std::int64_t> HeapBytes{0};
+    std::chrono::steady_clock::time_point HeapSampledAt{};
 };
 
 struct DriverRecord;

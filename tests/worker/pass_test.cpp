@@ -117,6 +117,12 @@ TEST_F(Pass, WithNoPassCountedTheAverageIsZero) {
     EXPECT_EQ(Cp1250ToUtf8(rec->Window->Labels[LabelIdle]), "Hlavní thread: 0.0ms (0.0ms max, 0.0ms průměr)");
 }
 
+TEST_F(Pass, TheMemoryLineShowsTheHeapTheWorkerSampledInGroupsOfThree) {
+    ctx->Timing.HeapBytes = 1234567LL * 1024;
+    RefreshStatusLabels(*rec);
+    EXPECT_NE(Cp1250ToUtf8(rec->Window->Labels[LabelMem]).find("1 234 567"), std::string::npos);
+}
+
 TEST_F(Pass, TheModemIsInitialisedAtTheFirstPassWithThePortOpen) {
     ctx->Modem.ModemInitRequest = true;
     RunPassSteps(*rec);  // the port is closed: the request waits
@@ -232,6 +238,7 @@ TEST_F(WholePass, WritesWhatThePassQueuedAndTakesUpAPortSetUpOutsideTheLock) {
     EXPECT_TRUE(ctx->Line.Outbox.empty());
     EXPECT_FALSE(ctx->ReopenPortRequested);
     EXPECT_EQ(ctx->Timing.PassCount.load(), 1.0);
+    EXPECT_GT(ctx->Timing.HeapBytes.load(), 0);  // sampled outside the lock for the status window
 
     ctx->Global.IDLE_TIME = -5;  // no pause
     EXPECT_EQ(WorkerPass(*rec), 0);
