@@ -1,7 +1,8 @@
 // A soak with value checks: ten stations behind zksim, a host that reads every kind of point
 // and writes outputs and QQ items in a loop, zksim changing the values all the time and
 // spoiling answers at a set rate (silence, a wrong check byte, garbage around the answer, an
-// answer naming another station, a late answer, a cut frame, the carrier lost). Every value
+// answer naming another station, a late answer, a cut frame, an inverted bit, a lost or a
+// doubled byte inside the frame, the carrier lost). Every value
 // the host reads is checked against the values zksim held for that point: each value carries
 // its station and point in it, so a value stored under the wrong station or point, or decoded
 // wrongly, is never one the point held. A wrong value delivered as good fails the test.
@@ -122,9 +123,13 @@ void Change(zksim::Simulator& sim, Truth& truth, int n) {
     for (int b = 1; b <= 16; ++b) sim.SetBinaryIn(a, b, BinaryIn(n, b, v));
 }
 
-enum FaultKind { Silence, BadCheck, GarbageBefore, GarbageAfter, WrongAddress, Delay, Truncate, DropCarrier, kFaultKinds };
-const char* const kFaultNames[] = {"silence", "bad check", "garbage before", "garbage after",
-                                   "wrong address", "delay", "truncate", "drop carrier"};
+enum FaultKind {
+    Silence, BadCheck, GarbageBefore, GarbageAfter, WrongAddress, Delay, Truncate, BitFlip, LostByte, DoubledByte,
+    DropCarrier, kFaultKinds
+};
+const char* const kFaultNames[] = {"silence",  "bad check", "garbage before", "garbage after", "wrong address", "delay",
+                                   "truncate", "bit flip",  "lost byte",      "doubled byte",  "drop carrier"};
+static_assert(sizeof(kFaultNames) / sizeof(kFaultNames[0]) == kFaultKinds, "a name for every fault");
 
 zksim::Fault MakeFault(FaultKind kind, Rng& rng) {
     zksim::Fault f;
@@ -142,6 +147,9 @@ zksim::Fault MakeFault(FaultKind kind, Rng& rng) {
         case WrongAddress: f.wrongAddress = Address(1 + static_cast<int>(rng() % kStations)); break;
         case Delay: f.delayMs = 200 + static_cast<int>(rng() % 1800); break;  // around ANSWER_TIME
         case Truncate: f.truncate = static_cast<int>(rng() % 12); break;
+        case BitFlip: f.flipBit = static_cast<int>(rng() % 512); break;  // anywhere in the frame
+        case LostByte: f.dropByte = static_cast<int>(rng() % 64); break;
+        case DoubledByte: f.doubleByte = static_cast<int>(rng() % 64); break;
         default: f.dropCarrier = true; break;
     }
     return f;

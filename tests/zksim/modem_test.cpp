@@ -229,6 +229,42 @@ TEST(Scenario, SetsValuesNowAndLaterAndInjectsFaults) {
     EXPECT_EQ(error, "line 2: unknown station value \"bogus\"");
 }
 
+// Noise inside an answer: whatever byte or bit it hits, the frame the driver takes (its declared
+// length) fails its check byte, or never completes.
+TEST(Scenario, ByteNoiseInsideAnAnswerAlwaysSpoilsItsCheck) {
+    SimLine line;
+    line.Dial();
+    const Bytes request = RequestFrame(5, 1, 5, B({'B', 0x01}));
+    Bytes good = line.Ask(request, 2);
+    ASSERT_EQ(good.size(), 2u);
+    good += line.Read(static_cast<uint8_t>(good[1]));
+    const size_t n = good.size();
+    auto checkOfFirst = [](const Bytes& b, size_t n) {
+        uint8_t x = 0;
+        for (size_t i = 0; i < n && i < b.size(); ++i) x ^= static_cast<uint8_t>(b[i]);
+        return x;
+    };
+    ASSERT_EQ(checkOfFirst(good, n), 0);
+    struct Case {
+        const char* fault;
+        int positions;  // bits for flip, bytes otherwise
+        size_t length;  // of the spoilt answer
+    };
+    for (const Case& c : {Case{"flip", static_cast<int>(8 * n), n}, Case{"drop", static_cast<int>(n), n - 1},
+                          Case{"double", static_cast<int>(n), n + 1}}) {
+        for (int at = 0; at < c.positions; ++at) {
+            SCOPED_TRACE(std::string(c.fault) + " " + std::to_string(at));
+            std::string error;
+            ASSERT_TRUE(line.sim.RunScenario("fault station 5 count 1 " + std::string(c.fault) + " " + std::to_string(at), error))
+                << error;
+            const Bytes spoilt = line.Ask(request, c.length);
+            ASSERT_EQ(spoilt.size(), c.length);
+            EXPECT_NE(spoilt, good);
+            if (c.length >= n) EXPECT_NE(checkOfFirst(spoilt, n), 0);
+        }
+    }
+}
+
 TEST(Trace, RecordsBothDirectionsInHexWithTimes) {
     TempDir dir;
     zksim::SimOptions o = FastOptions();

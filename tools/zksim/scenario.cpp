@@ -279,6 +279,10 @@ bool CompileFault(Words& in, SimCommand& out) {
             if (!in.Long(n, 0, 1000)) return false;
             f.truncate = static_cast<int>(n);
             any = true;
+        } else if (word == "flip" || word == "drop" || word == "double") {
+            if (!in.Long(n, 0, 8 * 1000)) return false;
+            (word == "flip" ? f.flipBit : word == "drop" ? f.dropByte : f.doubleByte) = static_cast<int>(n);
+            any = true;
         } else {
             return in.Fail("unknown fault \"" + word + "\"");
         }

@@ -464,6 +464,45 @@ struct Simulator::Impl {
         return DialDigits(st.def.phone) == number;
     }
 
+    // Byte noise inside a framed answer. An inverted bit always spoils the check byte. A lost
+    // byte (one after the address and the length) leaves the frame short: the driver waits for a
+    // byte, and takes the suffix's first byte if the line has a suffix. A doubled byte shifts the
+    // frame's end. Either passes the check only when the byte taken as the check byte happens to
+    // fit. No receiver can tell that from a good frame, so such a position is not chosen; the
+    // next one that spoils the check is.
+    void SpoilBytes(const Fault& fault, Bytes& answer) const {
+        const size_t n = answer.size();
+        if (n == 0) return;
+        if (fault.flipBit >= 0) {
+            const size_t at = static_cast<size_t>(fault.flipBit / 8) % n;
+            answer[at] = Char(Byte(answer[at]) ^ (1u << (fault.flipBit % 8)));
+        }
+        // Whether the driver, taking the frame's declared length from these bytes and what
+        // follows them on the line, would find the check byte right.
+        auto passes = [&](const Bytes& sent) {
+            const Bytes line = sent + options.line.suffix;
+            if (line.size() < n) return false;  // the frame never completes
+            uint8_t x = 0;
+            for (size_t i = 0; i < n; ++i) x ^= Byte(line[i]);
+            return x == 0;
+        };
+        auto spoil = [&](int position, size_t first, bool twice) {
+            if (position < 0 || n <= first) return;
+            for (size_t k = 0; k < n - first; ++k) {
+                const size_t at = first + (static_cast<size_t>(position) + k) % (n - first);
+                Bytes spoilt = answer;
+                if (twice) spoilt.insert(at, 1, answer[at]);
+                else spoilt.erase(at, 1);
+                if (!passes(spoilt)) {
+                    answer = spoilt;
+                    return;
+                }
+            }
+        };
+        spoil(fault.dropByte, 2, false);
+        spoil(fault.doubleByte, 0, true);
+    }
+
     // Sends a framed answer after the reply delay, spoilt by the first fault that applies.
     void Deliver(uint8_t station, Bytes answer, uint8_t driver) {
         Fault fault;
@@ -498,6 +537,7 @@ struct Simulator::Impl {
                 answer = FrameAnswer(options.layout, driver, static_cast<uint8_t>(fault.wrongAddress), items);
             }
             if (fault.badCheck) answer.back() = Char(Byte(answer.back()) ^ 0x5A);
+            SpoilBytes(fault, answer);
         }
         Bytes wire = options.line.prefix + answer + options.line.suffix;
         if (faulty) {

@@ -65,6 +65,11 @@ struct Fault {
     int delayMs = 0;              // added to the reply delay
     int truncate = -1;            // >= 0: only this many bytes of the framed answer are sent
     bool dropCarrier = false;     // instead of answering, the modem loses the carrier ("NO CARRIER")
+    // Noise on the line inside the frame (address to check byte); a position past the frame's
+    // end wraps round. Positions are counted from the frame's first byte.
+    int flipBit = -1;             // >= 0: bit flipBit % 8 of byte flipBit / 8 is inverted
+    int dropByte = -1;            // >= 0: a byte after the address and the length is lost
+    int doubleByte = -1;          // >= 0: this byte arrives twice
 };
 
 enum class ReportKind {
