@@ -1,9 +1,6 @@
 // The stations' implicit channels. See docs/channels.md.
 #include "host/station_channels.h"
 
-#include <algorithm>
-#include <bit>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -12,17 +9,12 @@
 
 #include "base/format.h"
 #include "base/texts.h"
+#include "config/station.h"
 #include "diag/log.h"
-#include "history/history.h"
-#include "host/channel_numbers.h"
 #include "host/channels.h"
-#include "host/commands.h"
 #include "host/host_value.h"
-#include "host/instance.h"
-#include "line/modem.h"
-#include "platform/platform.h"
 #include "protocol/encodings.h"
-#include "worker/drv_thread.h"
+#include "protocol/queues.h"
 #include "worker/line_commands.h"
 #include "worker/pass.h"
 

@@ -2,27 +2,22 @@
 #include "host/system_channels.h"
 
 #include <algorithm>
-#include <bit>
-#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
-#include <string>
 
 #include "zkdrv.h"
 
 #include "base/format.h"
 #include "base/texts.h"
-#include "diag/log.h"
 #include "history/history.h"
 #include "host/channel_numbers.h"
-#include "host/channels.h"
 #include "host/commands.h"
 #include "host/host_value.h"
-#include "host/instance.h"
 #include "line/modem.h"
 #include "platform/platform.h"
 #include "protocol/encodings.h"
-#include "worker/drv_thread.h"
+#include "protocol/queues.h"
 #include "worker/line_commands.h"
 #include "worker/pass.h"
 
