@@ -1,4 +1,6 @@
-// Arbitrary frames and stored request texts through the decoder, against two stations with
+// Arbitrary frames through the parse of an answer, which must keep every view inside the frame
+// and end where an item ended; then the frames and stored request texts through the decoder's
+// apply step, against two stations with
 // channel items of every type and direction, memory inputs, memory blocks, a host buffer of
 // exactly the granted size and the sample table. The frame's check byte is made right, as the
 // framing only hands over checked frames.
@@ -12,12 +14,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 #include "host/records.h"
 #include "support/builders.h"
 #include "worker/steps.h"
 #include "worker/decoder.h"
+#include "protocol/answer.h"
 #include "protocol/encoder.h"
 
 namespace {
@@ -76,6 +81,32 @@ std::unique_ptr<zk::StationRecord> MakeStation(std::uint8_t address, bool wholeB
     return s;
 }
 
+bool Inside(std::string_view view, std::string_view frame) {
+    return view.empty() || (view.data() >= frame.data() && view.data() + view.size() <= frame.data() + frame.size() - 1);
+}
+
+// The parse reads nothing past the byte before the check byte and stops where it says.
+void CheckParse(std::string_view frame) {
+    const zk::Answer a = zk::ParseAnswer(frame);
+    if (a.stopAt > frame.size()) __builtin_trap();
+    if ((a.stop == zk::ParseStop::FrameEnd) != (a.stopAt == 0)) __builtin_trap();
+    bool report = false;
+    for (const zk::AnswerItem& item : a.items) {
+        if (const auto* m = std::get_if<zk::MemoryReadItem>(&item); m && !Inside(m->data, frame)) __builtin_trap();
+        if (const auto* b = std::get_if<zk::BlockDataItem>(&item)) {
+            if (!Inside(b->data, frame)) __builtin_trap();
+            if (b->samples)
+                for (const zk::SampleRow& r : *b->samples)
+                    for (const std::string_view c : r.cells)
+                        if (c.size() != 3 || !Inside(c, frame)) __builtin_trap();
+        }
+        if (const auto* q = std::get_if<zk::QqValuesItem>(&item); q && 4 * q->values.size() > frame.size()) __builtin_trap();
+        report = report || std::holds_alternative<zk::ActiveReportItem>(item) ||
+                 std::holds_alternative<zk::ControlErrorItem>(item);
+    }
+    if (report == a.acknowledgement.empty()) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -122,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i + 1 < frame.size(); ++i) x ^= static_cast<std::uint8_t>(frame[i]);
         frame.back() = static_cast<char>(x);
     }
+    CheckParse(frame);
     zk::DecodeMess(ctx, frame, request);
     if (ctx.Scheduler.AckPending && ctx.Scheduler.AckText.empty()) __builtin_trap();
     return 0;

@@ -1,41 +1,23 @@
-// The response decoder. A frame (first address byte through the check byte) is a sequence of
-// items, each starting with a letter; the walk runs over the bytes between the length byte
-// and the check byte, and no item is read past them: an item that does not fit ends the walk.
-// Positions below are 1-based, as the stations' documentation counts them.
+// The response decoder's apply step. ParseAnswer (protocol/answer.h) reads the frame's items;
+// this file finds the station the frame comes from and writes the items into the instance.
 #include "worker/decoder.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>
+#include <variant>
 
 #include "base/format.h"
 #include "base/texts.h"
 #include "diag/log.h"
 #include "history/history.h"
+#include "protocol/answer.h"
 #include "protocol/encodings.h"
 
 namespace zk {
 
 namespace {
-
-constexpr std::uint8_t kInvalid[4] = {0xBE, 0xBE, 0xBE, 0xBE};
-
-// Read-only view of a frame with 1-based positions.
-struct Frame {
-    std::string_view bytes;
-    std::size_t size() const { return bytes.size(); }
-    std::uint8_t at(std::size_t pos) const { return static_cast<std::uint8_t>(bytes[pos - 1]); }
-    // The last position an item may use: the byte before the check byte.
-    std::size_t lastItemByte() const { return bytes.size() - 1; }
-    bool fits(std::size_t last) const { return last <= lastItemByte(); }
-    // 16-bit numbers: addresses low byte first, raw values high byte first.
-    unsigned wordLow(std::size_t pos) const { return at(pos) | (static_cast<unsigned>(at(pos + 1)) << 8); }
-    unsigned wordHigh(std::size_t pos) const { return (static_cast<unsigned>(at(pos)) << 8) | at(pos + 1); }
-    std::string_view sub(std::size_t pos, std::size_t n) const { return bytes.substr(pos - 1, n); }
-};
-
-unsigned SetBits(unsigned mask) { return static_cast<unsigned>(std::popcount(mask & 0xFFu)); }
 
 std::uint32_t Le32(const std::uint8_t* v) {
     return v[0] | (static_cast<std::uint32_t>(v[1]) << 8) | (static_cast<std::uint32_t>(v[2]) << 16) |
@@ -69,27 +51,27 @@ std::string_view RequestBody(const DriverContext& ctx, std::string_view request)
     return request.substr(p + 6, length - fixed);
 }
 
-// What a walk over the items does. A frame that answers the request it is stored with is
-// applied whole. A frame from another station than the one asked (a report sent on its own,
+// What a walk over the answer's items does. A frame that answers the request it is stored with
+// is applied whole. A frame from another station than the one asked (a report sent on its own,
 // or an answer whose address was spoilt on the line) brings only its reports: data items are
 // walked over and dropped. The scan only finds out whether the frame holds a report at all.
 enum class Walk { Apply, ReportsOnly, Scan };
 
+// The apply step: the parsed items, in the frame's order, into the station's image, the table
+// rows, the history read-out, the host buffer, the event text and the log.
 struct Decoder {
     DriverContext& ctx;
-    Frame f;
     std::string_view request;
     int stationIndex;
     StationRecord& st;
     Walk walk = Walk::Apply;
-    bool ackDue = false;
     bool reported = false;  // a report item was met
     bool dropped = false;   // a data item was walked over without being stored
 
     void label(std::string_view text) {
         if (walk != Walk::Scan) ctx.PendingEventText += text;
     }
-    // True when the data item just measured is to be dropped instead of stored.
+    // True when the data item is to be dropped instead of stored.
     bool skipData() {
         if (walk == Walk::Apply) return false;
         dropped = true;
@@ -101,115 +83,78 @@ struct Decoder {
         return walk == Walk::Scan;
     }
 
-    // Each handler gets the letter's position and returns the item's last position, or 0 when
-    // the walk ends here.
-    std::size_t analog(std::size_t o);
-    std::size_t binary(std::size_t o, bool inputs);
-    std::size_t counters(std::size_t o);
-    std::size_t error(std::size_t o);
-    std::size_t constants(std::size_t o, bool store);
-    std::size_t memoryRead(std::size_t o);
-    std::size_t memoryWritten(std::size_t o);
-    std::size_t qqFamily(std::size_t o);
-    void sampleBlock(unsigned address, std::string_view data);
-    void qqWritten();
-    void qqValues(std::size_t o);
+    void operator()(const AnalogItem& a);
+    void operator()(const BinaryItem& b);
+    void operator()(const CounterItem& c);
+    void operator()(const ErrorReportItem& e);
+    void operator()(const ActiveReportItem&);
+    void operator()(const ControlErrorItem&);
+    void operator()(const ConstantsItem& k);
+    void operator()(const MemoryReadItem& m);
+    void operator()(const MemoryWrittenItem& m);
+    void operator()(const PasswordItem&) { label(text::kLabelPassword); }
+    void operator()(const BlockDataItem& b);
+    void operator()(const QqWrittenItem&);
+    void operator()(const QqValuesItem& q);
+
+    void sampleBlock(const BlockDataItem& b);
     void storeQqValue(ChannelItem& item, int chunk, const std::uint8_t v[4], bool invalid);
-    std::size_t item(std::size_t o);
-    Str255 acknowledgement() const;
 };
 
-std::size_t Decoder::analog(std::size_t o) {
-    if (!f.fits(o + 1)) return 0;
-    const unsigned mask = f.at(o + 1);
-    const std::size_t last = o + 1 + 16 * SetBits(mask);
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
+void Decoder::operator()(const AnalogItem& a) {
+    if (skipData()) return;
     label(text::kLabelAiMorvel);
-    unsigned k = 0;
-    for (unsigned g = 0; g < 8; ++g) {
-        if (!BitOfByte(mask, g)) continue;
-        for (unsigned i = 1; i <= 8; ++i) {
-            const std::size_t n = 8 * g + i;
-            unsigned raw = f.wordHigh(o + 2 + 16 * k + 2 * (i - 1));
-            WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
-            double range = 255.0;
-            if (raw & 0x8000u) {
-                range = 4095.0;
-                raw &= 0x7FFFu;
-            }
-            AnalogLimit& lim = st.AnalogLimits[n];
-            double r = raw + lim.Offset;
-            if (!(r > 0.0)) r = 0.0;
-            if (r > range) r = range;
-            lim.LastRaw = TruncLow16(r);
-            const double value = lim.Lower + (lim.Upper - lim.Lower) * lim.LastRaw / range;
-            st.Analog[n] = value;
-            WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
-            WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
+    for (const AnalogWord& w : a.words) {
+        const std::size_t n = w.input;
+        unsigned raw = w.raw;
+        WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
+        double range = 255.0;
+        if (raw & 0x8000u) {
+            range = 4095.0;
+            raw &= 0x7FFFu;
         }
-        ++k;
+        AnalogLimit& lim = st.AnalogLimits[n];
+        double r = raw + lim.Offset;
+        if (!(r > 0.0)) r = 0.0;
+        if (r > range) r = range;
+        lim.LastRaw = TruncLow16(r);
+        const double value = lim.Lower + (lim.Upper - lim.Lower) * lim.LastRaw / range;
+        st.Analog[n] = value;
+        WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
+        WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
     }
     st.AiFresh = true;
-    return last;
 }
 
-std::size_t Decoder::binary(std::size_t o, bool inputs) {
-    if (!f.fits(o + 1)) return 0;
-    const unsigned mask = f.at(o + 1);
-    const std::size_t last = mask != 0 ? o + 1 + SetBits(mask) : o + 13;
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
-    label(inputs ? text::kLabelDecodeBi : text::kLabelDecodeBo);
-    if (!inputs) return last;  // the outputs are the host's: walked, not stored
-    auto setGroup = [&](unsigned g, std::uint8_t bits) {
-        for (unsigned s = 0; s < 8; ++s) st.BinaryIn[8 * g + s + 1] = BitOfByte(bits, s);
-    };
-    if (mask != 0) {
-        unsigned k = 1;
-        for (unsigned g = 0; g < 8; ++g)
-            if (BitOfByte(mask, g)) setGroup(g, f.at(o + 1 + k++));
-    } else {
-        for (unsigned g = 0; g < 12; ++g) setGroup(g, f.at(o + 2 + g));
-    }
+void Decoder::operator()(const BinaryItem& b) {
+    if (skipData()) return;
+    label(b.inputs ? text::kLabelDecodeBi : text::kLabelDecodeBo);
+    if (!b.inputs) return;  // the outputs are the host's: walked, not stored
+    for (const BitGroup& g : b.groups)
+        for (unsigned s = 0; s < 8; ++s) st.BinaryIn[8u * g.group + s + 1] = BitOfByte(g.bits, s);
     st.BiFresh = true;
-    return last;
 }
 
-std::size_t Decoder::counters(std::size_t o) {
-    if (!f.fits(o + 1)) return 0;
-    const unsigned mask = f.at(o + 1);
-    if (mask & 0x80u) {  // read and reset: no data, the last raw counts are taken over
-        if (skipData()) return o + 1;
+void Decoder::operator()(const CounterItem& c) {
+    if (skipData()) return;
+    if (c.reset) {  // the last raw counts are taken over
         label(text::kLabelCtcReset);
-        for (unsigned g = 0; g < 6; ++g)
-            if (BitOfByte(mask, g))
-                for (unsigned n = 8 * g + 1; n <= 8 * g + 8; ++n) ApplyCounter(st.Counters[n]);
-        st.CtcFresh = true;
-        return o + 1;
-    }
-    const std::size_t last = o + 1 + 16 * SetBits(mask & 0x3Fu);
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
-    label(text::kLabelCtc);
-    unsigned k = 0;
-    for (unsigned g = 0; g < 6; ++g) {
-        if (!BitOfByte(mask, g)) continue;
-        for (unsigned i = 0; i < 8; ++i) {
-            CounterEntry& c = st.Counters[8 * g + i + 1];
-            c.RawCount = static_cast<std::uint16_t>(f.wordHigh(o + 2 + 16 * k + 2 * i));
-            if (!st.PhoneNumber.empty()) ApplyCounter(c);
+        for (const std::uint8_t g : c.groups)
+            for (unsigned n = 8u * g + 1; n <= 8u * g + 8; ++n) ApplyCounter(st.Counters[n]);
+    } else {
+        label(text::kLabelCtc);
+        for (const CounterWord& w : c.counts) {
+            CounterEntry& e = st.Counters[w.counter];
+            e.RawCount = w.raw;
+            if (!st.PhoneNumber.empty()) ApplyCounter(e);
         }
-        ++k;
     }
     st.CtcFresh = true;
-    return last;
 }
 
-std::size_t Decoder::error(std::size_t o) {
-    if (!f.fits(o + 1)) return 0;
-    if (scanReport()) return o + 1;
-    const unsigned code = f.at(o + 1);
+void Decoder::operator()(const ErrorReportItem& e) {
+    if (scanReport()) return;
+    const unsigned code = e.code;
     st.ErrorReportCount += 1;
     st.Unreachable = true;
     st.RetryCount = static_cast<std::uint8_t>(st.RetryCount + 1);
@@ -219,32 +164,36 @@ std::size_t Decoder::error(std::size_t o) {
     label(" (");
     label(reason);
     label(") ");
-    return o + 1;
 }
 
-std::size_t Decoder::constants(std::size_t o, bool store) {
-    if (!f.fits(o + 1)) return 0;
-    const unsigned mask = f.at(o + 1);
-    const std::size_t last = o + 1 + 3 * SetBits(mask);
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
-    label(store ? text::kLabelDecodeKi : text::kLabelDecodeKo);
-    if (!store) return last;
-    unsigned k = 0;
-    for (unsigned g = 0; g < 8; ++g)
-        if (BitOfByte(mask, g)) st.MemoryOut[g + 1].Value = StationRealToFloat(f.sub(o + 2 + 3 * k++, 3));
+void Decoder::operator()(const ActiveReportItem&) {
+    if (scanReport()) return;
+    st.ActiveReport = true;
+    st.OnLine = true;
+    ctx.Scheduler.HoldPolling = false;
+    label(text::kLabelActiveReport);
+}
+
+void Decoder::operator()(const ControlErrorItem&) {
+    if (scanReport()) return;
+    st.ControlError = true;
+    ctx.Scheduler.HoldPolling = false;
+    label(text::kLabelControlError);
+}
+
+void Decoder::operator()(const ConstantsItem& k) {
+    if (skipData()) return;
+    label(k.read ? text::kLabelDecodeKi : text::kLabelDecodeKo);
+    if (!k.read) return;
+    for (const ConstantValue& v : k.values) st.MemoryOut[v.output].Value = v.value;
     st.MemFresh = true;
-    return last;
 }
 
-std::size_t Decoder::memoryRead(std::size_t o) {
-    if (!f.fits(o + 3)) return 0;
-    const unsigned address = f.wordLow(o + 1);
-    const unsigned count = f.at(o + 3);
-    const std::size_t last = o + 3 + count;
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
-    const std::string_view data = f.sub(o + 4, count);
+void Decoder::operator()(const MemoryReadItem& m) {
+    if (skipData()) return;
+    const unsigned address = m.address;
+    const std::string_view data = m.data;
+    const auto count = static_cast<unsigned>(data.size());
     const unsigned reals = count / 3;
     auto real = [&](unsigned n) { return StationRealToFloat(data.substr(3 * (n - 1), 3)); };
 
@@ -300,38 +249,30 @@ std::size_t Decoder::memoryRead(std::size_t o) {
             at += size;
         }
     }
-    return last;
 }
 
-std::size_t Decoder::memoryWritten(std::size_t o) {
-    if (!f.fits(o + 3)) return 0;
-    const unsigned address = f.wordLow(o + 1);
-    const std::size_t last = o + 3 + f.at(o + 3);
-    if (!f.fits(last)) return 0;
-    if (skipData()) return last;
+void Decoder::operator()(const MemoryWrittenItem& m) {
+    if (skipData()) return;
     label(text::kLabelMemoryWrite);
-    label(WordToHex(static_cast<std::uint16_t>(address)));
+    label(WordToHex(m.address));
     label(" ");
-    return last;
 }
 
-void Decoder::sampleBlock(unsigned address, std::string_view data) {
-    const int first = (static_cast<int>(address) - 32768) / 186 * 6 + 1;
+void Decoder::sampleBlock(const BlockDataItem& b) {
+    const int first = b.samples->front().row;
     label(text::kLabelSamples);
     label(std::to_string(first));
     label(text::kLabelSamplesTo);
     label(std::to_string(first + 5));
     label(") ");
     int lastWritten = 0;
-    for (int j = 0; j < 6; ++j) {
-        const int row = first + j;
+    for (const SampleRow& sample : *b.samples) {
+        const int row = sample.row;
         // Rows outside the table are not written.
         if (row < 1 || row > kTableRows || !ctx.Table.TextTable) continue;
-        const std::string_view sample = data.substr(31 * static_cast<std::size_t>(j), 31);
         TextRow& r = ctx.Table.TextTable[static_cast<std::size_t>(row - 1)];
-        for (int i = 0; i < 6; ++i) r.State[i] = static_cast<std::uint8_t>(BcdToInt(static_cast<std::uint8_t>(sample[i])));
-        r.State[6] = static_cast<std::uint8_t>(sample[6]);
-        for (std::size_t c = 0; c < 8; ++c) r.Cells[c].assign(sample.substr(7 + 3 * c, 3));
+        for (std::size_t i = 0; i < 7; ++i) r.State[i] = sample.state[i];
+        for (std::size_t c = 0; c < 8; ++c) r.Cells[c].assign(sample.cells[c]);
         lastWritten = row;
     }
     if (lastWritten == 0) return;
@@ -342,7 +283,22 @@ void Decoder::sampleBlock(unsigned address, std::string_view data) {
     }
 }
 
-void Decoder::qqWritten() {
+void Decoder::operator()(const BlockDataItem& b) {
+    if (skipData()) return;
+    const unsigned kind = b.kind;
+    const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == ReqSamples1 || kind == ReqSamplesAlt1)) ||
+                            (ctx.Table.MbKindIndex == 2 && (kind == ReqSamples2 || kind == ReqSamplesAlt2)) ||
+                            (ctx.Table.MbKindIndex == 3 && (kind == ReqSamples3 || kind == ReqSamplesAlt3));
+    if (sampleKind && b.samples) {
+        sampleBlock(b);
+    } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= ReqHistoryFirst && kind <= ReqHistoryLast) {
+        HistoryDataAnswer(HistoryOf(ctx), stationIndex, b.kind, b.address,
+                          reinterpret_cast<const std::uint8_t*>(b.data.data()), b.data.size());
+    }
+}
+
+void Decoder::operator()(const QqWrittenItem&) {
+    if (skipData()) return;
     const std::string_view body = RequestBody(ctx, request);
     if (body.size() >= 2 && body[1] == 'Q') {
         const std::string_view items = body.substr(2);
@@ -386,19 +342,12 @@ void Decoder::storeQqValue(ChannelItem& item, int chunk, const std::uint8_t v[4]
     }
 }
 
-void Decoder::qqValues(std::size_t o) {
-    // The values: 4-byte groups from the byte after the sub-letter up to the check byte.
-    const std::size_t first = o + 2;
-    const std::string_view values =
-        first <= f.lastItemByte() ? f.sub(first, f.lastItemByte() - first + 1) : std::string_view();
+void Decoder::operator()(const QqValuesItem& q) {
     if (request.empty() && ctx.AnsweredCall) {  // an active report of a TL2 station
         if (scanReport()) return;
         st.ActiveReport = true;
         st.OnLine = true;
-        if (values.size() >= 4) {
-            const auto* v = reinterpret_cast<const std::uint8_t*>(values.data());
-            st.CallCode = std::memcmp(v, kInvalid, 4) == 0 ? 65536u : Le32(v);
-        }
+        if (!q.values.empty()) st.CallCode = q.values[0].invalid ? 65536u : Le32(q.values[0].bytes.data());
         label(text::kLabelTl2Report);
         ctx.Scheduler.HoldPolling = false;
         return;
@@ -407,12 +356,12 @@ void Decoder::qqValues(std::size_t o) {
     const std::string_view body = RequestBody(ctx, request);
     if (body.size() < 2 || body[1] != 'q') return;
     const std::string_view items = body.substr(2);
-    if (values.size() / 4 != items.size() / 3) {
+    if (q.values.size() != items.size() / 3) {
         WriteLog(ctx.Log, "QQ Data", "Sync error!");
         return;
     }
     label(text::kLabelQqRead);
-    label(std::to_string(values.size() / 4));
+    label(std::to_string(q.values.size()));
     label("x) ");
     WriteLog(ctx.Log, "QQ Data Decode", "Start");
     int counted = 0;
@@ -420,111 +369,19 @@ void Decoder::qqValues(std::size_t o) {
         const auto d = static_cast<std::uint8_t>(items[3 * i]);
         const auto b = static_cast<std::uint8_t>(items[3 * i + 1]);
         const auto a = static_cast<std::uint8_t>(items[3 * i + 2]);
-        const std::string_view raw = values.substr(4 * i, 4);
-        const auto* v = reinterpret_cast<const std::uint8_t*>(raw.data());
+        const std::uint8_t* v = q.values[i].bytes.data();
+        const std::string_view raw(reinterpret_cast<const char*>(v), 4);
         WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
-        const bool invalid = std::memcmp(v, kInvalid, 4) == 0;
         if (ctx.History.HdbReadState == HdbReadState::PositionQuery) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
         int chunk = 0;
         ChannelItem* item = FindQqChannel(st, d, b, a, chunk);
-        if (item && (item->Direction == DirRead || item->Direction == DirBidir)) storeQqValue(*item, chunk, v, invalid);
+        if (item && (item->Direction == DirRead || item->Direction == DirBidir)) storeQqValue(*item, chunk, v, q.values[i].invalid);
     }
     WriteLog(ctx.Log, "QQ Data Decode", "End");
 }
 
-std::size_t Decoder::qqFamily(std::size_t o) {
-    if (!f.fits(o + 1)) return 0;
-    switch (f.at(o + 1)) {
-        case '!': return f.fits(o + 2) ? o + 2 : 0;
-        case 'H':
-            if (!f.fits(o + 2)) return 0;
-            if (f.at(o + 2) != '1') return o + 2;
-            if (!f.fits(o + 7)) return 0;
-            label(text::kLabelPassword);
-            return o + 7;
-        case 'N': {
-            if (!f.fits(o + 5)) return 0;
-            const unsigned kind = f.at(o + 2);
-            const unsigned address = f.wordLow(o + 3);
-            const unsigned count = f.at(o + 5);
-            if (!f.fits(o + 5 + count)) return 0;
-            if (skipData()) return o + 6 + count;
-            const std::string_view data = f.sub(o + 6, count);
-            const bool sampleKind = (ctx.Table.MbKindIndex == 1 && (kind == ReqSamples1 || kind == ReqSamplesAlt1)) ||
-                                    (ctx.Table.MbKindIndex == 2 && (kind == ReqSamples2 || kind == ReqSamplesAlt2)) ||
-                                    (ctx.Table.MbKindIndex == 3 && (kind == ReqSamples3 || kind == ReqSamplesAlt3));
-            if (sampleKind && count == 186 && (static_cast<int>(address) - 32768) % 186 == 0) {
-                sampleBlock(address, data);
-            } else if (ctx.History.HdbReadState == HdbReadState::Reading && kind >= ReqHistoryFirst && kind <= ReqHistoryLast) {
-                HistoryDataAnswer(HistoryOf(ctx), stationIndex, static_cast<std::uint8_t>(kind),
-                                  static_cast<std::uint16_t>(address),
-                                  reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
-            }
-            return o + 6 + count;  // one byte after the data is skipped
-        }
-        case 'Q':
-        case 'X':
-            if (!skipData()) qqWritten();
-            return 0;
-        case 'q':
-        case 'x': qqValues(o); return 0;
-        default: return 0;
-    }
-}
-
-std::size_t Decoder::item(std::size_t o) {
-    switch (f.at(o)) {
-        case 'Y':
-        case 'y': return f.fits(o + 3) ? o + 3 : 0;
-        case 'A': return analog(o);
-        case 'B': return binary(o, true);
-        case 'b': return binary(o, false);
-        case 'C': return counters(o);
-        case 'E': return error(o);
-        case 'H':
-            if (scanReport()) return o;
-            ackDue = true;
-            st.ActiveReport = true;
-            st.OnLine = true;
-            ctx.Scheduler.HoldPolling = false;
-            label(text::kLabelActiveReport);
-            return o;
-        case 'K': return constants(o, true);
-        case 'k': return constants(o, false);
-        case 'L':
-        case 'R': return f.fits(o + 1) ? o + 1 : 0;
-        case 'N': return memoryRead(o);
-        case 'n': return memoryWritten(o);
-        case 'X':
-            if (scanReport()) return o;
-            ackDue = true;
-            st.ControlError = true;
-            ctx.Scheduler.HoldPolling = false;
-            label(text::kLabelControlError);
-            return o;
-        case 'Q': return qqFamily(o);
-        default: return 0;
-    }
-}
-
-Str255 Decoder::acknowledgement() const {
-    std::string ack;
-    if (f.at(3) == 'Y') {
-        // Back to the sender: its routing item turned round, then its items echoed.
-        ack.push_back(static_cast<char>(f.at(4)));
-        ack.push_back('\0');  // L, set below
-        ack.push_back('y');
-        ack.push_back('\0');
-        ack.push_back(static_cast<char>(f.at(6)));
-        ack.push_back('\0');
-        if (f.lastItemByte() >= 7) ack += f.sub(7, f.lastItemByte() - 6);
-        ack[1] = static_cast<char>(ack.size() - 1);
-        std::uint8_t x = 0;
-        for (const char c : ack) x ^= static_cast<std::uint8_t>(c);
-        ack.push_back(static_cast<char>(x));
-    } else {
-        ack.assign(f.bytes);
-    }
+// The acknowledgement as it is sent: PREFIX, the frame, SUFFIX; empty when it would not fit.
+Str255 Acknowledgement(const DriverContext& ctx, std::string_view ack) {
     if (ctx.Global.PREFIX.size() + ack.size() + ctx.Global.SUFFIX.size() > Str255::Capacity) return {};
     Str255 out(ctx.Global.PREFIX.view());
     out += ack;
@@ -532,13 +389,9 @@ Str255 Decoder::acknowledgement() const {
     return out;
 }
 
-// The items of the frame from its third byte: each handled by its letter until one ends the walk.
-void WalkItems(Decoder& d) {
-    for (std::size_t p = 3; p < d.f.size(); ++p) {
-        const std::size_t last = d.item(p);
-        if (last == 0) break;
-        p = last;
-    }
+// The answer's items in order, each applied as the walk says.
+void WalkItems(Decoder& d, const Answer& answer) {
+    for (const AnswerItem& item : answer.items) std::visit(d, item);
 }
 
 // A frame that came in place of the answer of station `asked` with data of another station,
@@ -565,7 +418,6 @@ ChannelItem* FindQqChannel(StationRecord& s, std::uint8_t d, std::uint8_t b, std
 }
 
 bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view request, int askedStation) {
-    const Frame f{frame};
     const FrameAddresses who = AddressesOf(frame, ctx.Global.ADDRESS);
     if (!who.valid || who.target != ctx.Global.ADDRESS) return false;
     const StationRecord* asked =
@@ -585,10 +437,11 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
         return false;
     }
     StationRecord& st = *ctx.Stations[static_cast<std::size_t>(index)];
-    Decoder d{ctx, f, foreign ? std::string_view() : request, index, st};
+    const Answer answer = ParseAnswer(frame);
+    Decoder d{ctx, foreign ? std::string_view() : request, index, st};
     if (foreign) {
         d.walk = Walk::Scan;
-        WalkItems(d);
+        WalkItems(d, answer);
         if (d.dropped) DropForeignFrame(ctx, frame, askedStation);
         if (!d.reported) return true;
         d.walk = Walk::ReportsOnly;
@@ -611,11 +464,11 @@ bool DecodeMess(DriverContext& ctx, std::string_view frame, std::string_view req
     line.truncate(149);
     ctx.PendingEventText = line;
 
-    WalkItems(d);
+    WalkItems(d, answer);
 
-    if (d.ackDue) {
+    if (!answer.acknowledgement.empty()) {
         WriteLog(ctx.Log, "Answer", "AH");
-        const Str255 ack = d.acknowledgement();
+        const Str255 ack = Acknowledgement(ctx, answer.acknowledgement);
         WriteLog(ctx.Log, "SEND", BytesToHex(ack.view()));
         ctx.Scheduler.AckText = ack;
         ctx.Scheduler.AckPending = !ack.empty();
