@@ -363,6 +363,7 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kModemInitStart);
                 QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
+                port.Reopen = true;
             }
             break;
         case channel::kHangUp:

@@ -278,6 +278,8 @@ int WorkerPass(DriverRecord& rec) {
     DriverContext* ctx = rec.Context.get();
     if (!ctx || ctx->StopRequest.load()) return 0;
 
+    // A device that has gone ends the connection and closes the port before anything else.
+    HandlePortLoss(rec);
     PumpLine(ctx->Line);
     bool reopen = false;
     std::uint16_t beep = 0;
