@@ -143,6 +143,22 @@ bool SetupSerialPort(DriverRecord& rec) {
         AddEventLine(rec.Window.get(), text::kPortOpenError);
         WriteLog(ctx.Log, "port", "error " + std::to_string(port.ErrorCode()));
     }
+    // A modem command under way when the port closed had its text (or part of it) written to
+    // the earlier open, and its reply can no longer come: it starts over on this one. Left as
+    // it was, it would wait out its whole time limit (a hang-up: its pauses and LINEOFF_TIME)
+    // and hold up every command and request behind it, then fail and reopen the port again.
+    if (open) {
+        ModemRecord& m = ctx.Modem;
+        if (!m.CommandQueue.empty() && (m.ModemState != ModemState::TakeCommand || !m.PendingText.empty())) {
+            WriteLog(ctx.Log, "port", "modem command started over");
+            m.ModemState = ModemState::TakeCommand;
+            m.PendingText.clear();
+            m.ReplyText.clear();
+            m.Pausing = false;
+            m.TerminatorTaken = false;
+            m.CommandQueue.front().Block.Elapsed = 0.0;
+        }
+    }
     // The line's state.
     ctx.SinceAnswer = 0.0;
     ctx.Scheduler.TxState = TxState::Choose;

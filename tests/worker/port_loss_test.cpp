@@ -142,3 +142,20 @@ TEST_F(PortLoss, TheNextModemCommandOpensTheLostPortAgainAndTheModemIsInitialise
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PortLoss, AModemCommandUnderWayWhenThePortOpensAgainStartsOverOnTheNewOpen) {
+    // The initialisation has gone out and waits for its reply (INIT_TIME 60).
+    EXPECT_EQ(first->Receive(5), "ATX3\r");
+    // A dial opens the port again: a reply to the text written on the earlier open cannot come
+    // any more, so the initialisation is written again instead of waiting out its minute.
+    OutputRequest(*rec, 476, 2, 1);
+    EXPECT_EQ(first->Receive(5), "ATX3\r");
+    std::lock_guard lock(ctx->Lock);
+    ASSERT_EQ(ctx->Modem.CommandQueue.size(), 2u);
+    EXPECT_EQ(ctx->Modem.CommandQueue.back().Kind, ModemDial);
+    EXPECT_TRUE(ctx->Stations[1]->DialRequested);
+}
+
+}  // namespace
