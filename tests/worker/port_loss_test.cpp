@@ -159,3 +159,22 @@ TEST_F(PortLoss, AModemCommandUnderWayWhenThePortOpensAgainStartsOverOnTheNewOpe
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PortLoss, TheHostsInitialisationOfALostPortsModemOpensThePortAndIsTheOnlyOne) {
+    first->CloseMaster();
+    ASSERT_TRUE(zktest::Eventually([&] { return !rec->SerialPort->Active() && EventsWith(" ztracen: ") == 1; }));
+    zktest::Pty second;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(second.name(), link);
+
+    OutputRequest(*rec, 60293, 2, 1);
+    EXPECT_TRUE(rec->SerialPort->Active());
+    EXPECT_EQ(second.Receive(5), "ATX3\r");
+    std::lock_guard lock(ctx->Lock);
+    EXPECT_EQ(ctx->Modem.CommandQueue.size(), 1u);
+    EXPECT_FALSE(ctx->Modem.ModemInitRequest.load());
+}
+
+}  // namespace
