@@ -364,7 +364,7 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
                 Show(rec, text::kModemInitStart);
                 QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
                 ctx.Modem.ModemInitRequest = false;  // this one does it: the modem is not initialised twice
-                port.Reopen = true;
+                port.Reopen = ctx.PortLost;
             }
             break;
         case channel::kHangUp:

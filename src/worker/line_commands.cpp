@@ -48,7 +48,7 @@ int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
     // is ended by the hang-up command.
     if (hangUp) {
         m.LineConnected = false;
-        hangUp->Reopen = true;  // the command needs the port: one that was lost opens again
+        hangUp->Reopen = ctx.PortLost;  // the command needs the port: one that was lost opens again
         if (waiting > 0) {
             hangUp->SendReturn = true;
         } else {
@@ -97,6 +97,7 @@ bool HandlePortLoss(DriverRecord& rec) {
     // A port opened again before the loss was taken serves a new connection: that one stays.
     if (!current) return true;
 
+    ctx.PortLost = true;
     ModemRecord& m = ctx.Modem;
     ConnectionCleanup(ctx);
     m.LineConnected = false;
@@ -148,6 +149,7 @@ bool SetupSerialPort(DriverRecord& rec) {
     // it was, it would wait out its whole time limit (a hang-up: its pauses and LINEOFF_TIME)
     // and hold up every command and request behind it, then fail and reopen the port again.
     if (open) {
+        ctx.PortLost = false;
         ModemRecord& m = ctx.Modem;
         if (!m.CommandQueue.empty() && (m.ModemState != ModemState::TakeCommand || !m.PendingText.empty())) {
             WriteLog(ctx.Log, "port", "modem command started over");

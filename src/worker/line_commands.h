@@ -11,7 +11,7 @@ namespace zk {
 struct PortActions {
     bool Purge = false;       // cancel the reads and writes in progress
     bool SendReturn = false;  // write a single carriage return (abandons a dial in progress)
-    bool Reopen = false;      // a modem command was queued: a port that is closed (lost) opens again
+    bool Reopen = false;      // a modem command was queued while the port is lost: open it again
 };
 
 // Runs the noted port actions: the reopen of a closed port first (the serial set-up), then the
