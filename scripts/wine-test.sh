@@ -10,7 +10,10 @@
 #        reads, writes, a lost answer (the answer time-out) and the hang-up; the window is found
 #        by its caption with xwininfo and kept as build/wine/status-window-<arch>.png;
 #      - Done in the middle of a session, while the station is polled, in a host that never
-#        handles its window messages.
+#        handles its window messages;
+#      - the port lost and found: zksim stopped in a connected session (the device behind COM1
+#        gone), the loss reported once and the connection ended, zksim started again on the
+#        same link with a new value, a dial that opens COM1 again and reads the new value.
 # The 32-bit pair needs Debian's wine32:i386. Without it this says so loudly and runs the
 # 64-bit pair alone; it fails when no pair can run.
 set -euo pipefail
@@ -132,11 +135,32 @@ EOF
 # The demo's station without the fault at a fixed time: under Wine the start-up takes longer,
 # so the lost answer is asked for from zksim's command input when the script reaches it.
 grep -v '^at .* fault ' examples/demo/demo.scenario >"$run/demo.scenario"
+# The port lost and found: the station comes back holding a new value in its QQ word, and the
+# run logs to a file of its own, so that the loss is counted in it alone.
+sed 's/^set 5 qq 0 16 0 int 4321$/set 5 qq 0 16 0 int 9876/' "$run/demo.scenario" >"$run/back.scenario"
+grep -q 'qq 0 16 0 int 9876' "$run/back.scenario" || fail "back.scenario: the QQ word was not found"
+sed 's/zkdemo\.log/zklost.log/' "$run/demo-com1.par" >"$run/lost-com1.par"
+grep -q 'zklost.log' "$run/lost-com1.par" || fail "lost-com1.par: the LOG_FILE line was not found"
+cat >"$run/lost-port.zkh" <<'EOF'
+# dial and read, lose the device (zksim stops), dial again once it is back, read the new value
+until 60294 bool 1 20
+write 476 bool 1
+until 478 bool 1 30
+until 2001 u16 4321 15
+print -- the device goes away now
+until 478 bool 0 30
+print -- the port is lost; waiting for the device to come back
+wait 6
+write 476 bool 1
+until 478 bool 1 40
+until 2001 u16 9876 15
+print -- found again
+EOF
 
-start_sim() {  # start_sim NAME: zksim on $link, its command input on descriptor 6
+start_sim() {  # start_sim NAME [SCENARIO]: zksim on $link, its command input on descriptor 6
   rm -f "$link" "$run/$1.in"
   mkfifo "$run/$1.in"
-  "$zksim" --par examples/demo/demo.par --scenario "$run/demo.scenario" --link "$link" \
+  "$zksim" --par examples/demo/demo.par --scenario "${2:-$run/demo.scenario}" --link "$link" \
     --trace "$run/$1.trace" --dial-delay 500 <"$run/$1.in" >"$run/$1.zksim.out" 2>&1 &
   sim_pid=$!
   exec 6>"$run/$1.in"
@@ -227,6 +251,40 @@ for arch in "${arches[@]}"; do
   [ -n "$done_ms" ] || fail "$bits-bit: Done did not return"
   # Done closes the port and waits for the worker's pass: far below a second; 3 s is a hang.
   [ "$done_ms" -lt 3000 ] || fail "$bits-bit: Done took $done_ms ms in the middle of a session"
+
+  step "$bits-bit: the port lost in the middle of a session and found again"
+  start_sim "lost-$arch"
+  (cd "$dir" && wine "$host" --name "LOST-$bits" --script "$(winpath "$run/lost-port.zkh")" \
+    "$(winpath "$run/lost-com1.par")") >"$dir/lost-port.raw" 2>&1 &
+  host_pid=$!
+  wait_in() {  # wait_in FILE TEXT: until zkhost printed it (or ended)
+    for _ in $(seq 1800); do
+      grep -qF -- "$2" "$1" 2>/dev/null && return 0
+      kill -0 "$host_pid" 2>/dev/null || return 1
+      sleep 0.1
+    done
+    return 1
+  }
+  if wait_in "$dir/lost-port.raw" "the device goes away now"; then
+    stop_sim
+    if wait_in "$dir/lost-port.raw" "waiting for the device to come back"; then start_sim "back-$arch" "$run/back.scenario"; fi
+  fi
+  wait "$host_pid" && rc=0 || rc=$?
+  host_pid=
+  stop_sim
+  tr -d '\r' <"$dir/lost-port.raw" >"$dir/lost-port.out"
+  cat "$dir/lost-port.out"
+  lost_log=$(iconv -f CP1250 -t UTF-8 "$dir/zklost.log")
+  grep -F ' ztracen: ' <<<"$lost_log" || true
+  [ "$rc" -eq 0 ] || fail "$bits-bit: the lost-port session failed (zkhost status $rc)"
+  # Reported once, in the event list (logged under AddToMemo) with COM1's name and a reason.
+  lost=$(grep -c 'AddToMemo : Port \\\\.\\COM1 ztracen: .' <<<"$lost_log" || true)
+  [ "$lost" -eq 1 ] || fail "$bits-bit: the lost port was reported $lost times (1 expected)"
+  # The dial after the device came back opened COM1 again: at least three opens (Init, the dial
+  # on the first zksim, the dial on the second one).
+  opens=$(grep -c 'port : \\\\.\\COM1' <<<"$lost_log" || true)
+  printf '%s\n' "lost-port reports: $lost; opens of \\\\.\\COM1: $opens"
+  [ "$opens" -ge 3 ] || fail "$bits-bit: the dial did not open the lost port again (opens: $opens)"
 done
 
 step "${arches[0]#win}-bit: the status window at 120 DPI"

@@ -64,6 +64,9 @@ inline constexpr std::string_view kStationQq = u8"  -> QQ/blok -> Tervak-Line2"_
 // Serial port.
 inline constexpr std::string_view kPortInit = u8"Inicializace portu: "_cp;
 inline constexpr std::string_view kPortOpenError = u8"Chyba při otevření portu !"_cp;
+// "Port <device> ztracen: <the system's reason>": the device behind the open port has gone.
+inline constexpr std::string_view kPortLostPrefix = u8"Port "_cp;
+inline constexpr std::string_view kPortLostMiddle = u8" ztracen: "_cp;
 
 // Host requests.
 inline constexpr std::string_view kModemInitStart = u8"Inicializace AT-modemu..."_cp;

@@ -77,6 +77,8 @@ DriverRecord* MakeDriver() {
     WakeSignal& wake = rec->Wake;
     rec->SerialPort->OnRxData = [&wake](TSerial&) { wake.Raise(); };
     rec->SerialPort->OnTxEmpty = [&wake](TSerial&) { wake.Raise(); };
+    // A device that has gone is handled by the worker's next pass (HandlePortLoss).
+    rec->SerialPort->OnLost = [&wake](TSerial&) { wake.Raise(); };
     rec->Context->Line.Serial = rec->SerialPort.get();
     return rec;
 }

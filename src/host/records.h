@@ -103,6 +103,9 @@ struct DriverContext {
     // The modem machine asks for the serial set-up again; the worker runs it after it has
     // released the lock (worker thread only).
     bool ReopenPortRequested = false;
+    // The device behind the port went away and the port has not opened since: the host's next
+    // modem command opens it again (HandlePortLoss sets it, a successful serial set-up clears it).
+    bool PortLost = false;
 
     std::uint8_t* HostBuffer = nullptr;  // the host's shared buffer (kHostBufferSize bytes)
 

@@ -181,6 +181,8 @@ bool OutputSystemChannel(DriverRecord& rec, std::uint16_t ch, std::uint32_t type
             if (is(HostBoolean) && b.U8() == 1 && LineServed(rec)) {
                 Show(rec, text::kModemInitStart);
                 QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
+                ctx.Modem.ModemInitRequest = false;  // this one does it: the modem is not initialised twice
+                port.Reopen = ctx.PortLost;
             }
             break;
         case channel::kHangUp:

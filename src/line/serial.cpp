@@ -48,6 +48,10 @@ struct TSerial::State {
     std::atomic<bool> active{false};
     std::atomic<std::int32_t> errorCode{0};
     std::atomic<std::uint64_t> generation{0};
+    // The loss of an open (its generation; 0: none yet) and whether its owner has taken it.
+    std::uint64_t lostGeneration = 0;
+    std::int32_t lostError = 0;
+    bool lossTaken = true;
 
     // Serialises SetActive and the setters (the host's side).
     std::recursive_mutex control;
@@ -283,7 +287,7 @@ void TSerial::WriteString(std::string_view text) {
     std::lock_guard tx(s_->txLock);
     Lease lease = Take(*s_);
     if (!lease.port) return;
-    if (const int e = lease.port->Write(text, timeout)) HandleError(e);
+    if (const int e = lease.port->Write(text, timeout)) Failed(e, lease.generation);
 }
 
 int TSerial::ReadByte(std::uint8_t& out) {
@@ -298,7 +302,7 @@ int TSerial::ReadByte(std::uint8_t& out) {
     if (s.rxPos == s.rxLen) {
         std::size_t got = 0;
         const int e = lease.port->Read(s.rxBuffer, sizeof s.rxBuffer, got);
-        if (e) HandleError(e);
+        if (e) Failed(e, lease.generation);
         s.rxPos = 0;
         s.rxLen = got;
     }
@@ -317,7 +321,7 @@ std::int32_t TSerial::RxWaiting() {
     if (!lease.port) return 0;
     std::int32_t rx = 0, tx = 0;
     if (const int e = lease.port->Waiting(rx, tx)) {
-        HandleError(e);
+        Failed(e, lease.generation);
         rx = 0;
     }
     std::int32_t buffered = 0;
@@ -334,7 +338,7 @@ std::int32_t TSerial::TxWaiting() {
     if (!lease.port) return 0;
     std::int32_t rx = 0, tx = 0;
     if (const int e = lease.port->Waiting(rx, tx)) {
-        HandleError(e);
+        Failed(e, lease.generation);
         return 0;
     }
     return tx;
@@ -343,24 +347,61 @@ std::int32_t TSerial::TxWaiting() {
 void TSerial::AbortRead() {
     Lease lease = Take(*s_);
     if (!lease.port) return;
-    if (const int e = lease.port->Purge(true, false)) HandleError(e);
+    if (const int e = lease.port->Purge(true, false)) Failed(e, lease.generation);
 }
 
 void TSerial::AbortWrite() {
     Lease lease = Take(*s_);
     if (!lease.port) return;
-    if (const int e = lease.port->Purge(false, true)) HandleError(e);
+    if (const int e = lease.port->Purge(false, true)) Failed(e, lease.generation);
 }
 
 void TSerial::SetControlLine(int line, bool on) {
     Lease lease = Take(*s_);
     if (!lease.port) return;
-    if (const int e = lease.port->SetControlLine(line, on)) HandleError(e);
+    if (const int e = lease.port->SetControlLine(line, on)) Failed(e, lease.generation);
 }
 
 void TSerial::HandleError(int code) {
     s_->errorCode = code;
     if (NotifyErrors.load() == eNotifyErr::neEvent && OnError) OnError(*this);
+}
+
+void TSerial::Failed(int code, std::uint64_t generation) {
+    HandleError(code);
+    if (!DeviceGone(code)) return;
+    {
+        std::lock_guard g(s_->lock);
+        // Known already, or an open that has been closed meanwhile.
+        if (s_->lostGeneration == generation || s_->generation != generation || !s_->open) return;
+        s_->lostGeneration = generation;
+        s_->lostError = code;
+        s_->lossTaken = false;
+    }
+    if (OnLost) OnLost(*this);
+}
+
+bool TSerial::Lost() const {
+    std::lock_guard g(s_->lock);
+    return s_->open && s_->lostGeneration == s_->generation;
+}
+
+bool TSerial::TakeLoss(std::int32_t& error, std::uint64_t& generation) {
+    std::lock_guard g(s_->lock);
+    if (s_->lossTaken) return false;
+    s_->lossTaken = true;
+    error = s_->lostError;
+    generation = s_->lostGeneration;
+    return true;
+}
+
+void TSerial::CloseLost(std::uint64_t generation) {
+    std::lock_guard c(s_->control);
+    {
+        std::lock_guard g(s_->lock);
+        if (!s_->open || s_->generation != generation) return;
+    }
+    Close();
 }
 
 std::int32_t TSerial::ErrorCode() const { return s_->errorCode; }
@@ -390,12 +431,18 @@ void TSerial::EventLoop() {
         const bool closing = lease.port->Cancelled();
         ModemLines lines = s.lastLines;
         if (!closing && (mask & (EvCts | EvDsr | EvRlsd)) && lease.port->ReadModemLines(lines) != 0) mask &= ~(EvCts | EvDsr | EvRlsd);
+        const std::uint64_t generation = lease.generation;
         lease.port.reset();  // never hold the port while handlers run
         if (closing) continue;
         if (error) {
-            HandleError(error);
+            Failed(error, generation);
             std::unique_lock g(s.eventLock);  // no spinning on a port that keeps failing
-            s.eventWake.wait_for(g, std::chrono::milliseconds(100), [&] { return s.terminate; });
+            if (DeviceGone(error)) {
+                // Nothing more will come from this open: wait for the next one (or the end).
+                s.eventWake.wait(g, [&] { return s.terminate || s.generation.load() != generation; });
+            } else {
+                s.eventWake.wait_for(g, std::chrono::milliseconds(100), [&] { return s.terminate; });
+            }
             continue;
         }
         if (mask & EvCts) {

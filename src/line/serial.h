@@ -89,6 +89,9 @@ public:
     std::function<void(TSerial&, std::string_view)> OnMessage;
     std::function<void(TSerial&, eModemInSignal, bool)> OnSignalChange;
     std::function<void()> OnWriteCompleted;  // declared, never raised
+    // The device behind the open port is gone: raised once per open, on the thread whose call
+    // or line event found it (the worker's or the event thread), after the loss is recorded.
+    std::function<void(TSerial&)> OnLost;
 
     bool Active() const;
     // Closes the port if open, then opens it when `open` is true.
@@ -111,6 +114,17 @@ public:
     // Incremented at every successful open, so that a reader can tell a new connection.
     std::uint64_t Generation() const;
 
+    // The device gone. The first call or line event of an open that fails with an error that
+    // means so (DeviceGone) records the loss with that error and raises OnLost; later failures
+    // of the same open add nothing, and the event thread stops waiting on the port. The port
+    // itself stays open until its owner closes it: CloseLost.
+    // True while the current open is lost.
+    bool Lost() const;
+    // Hands out a recorded loss once: its system error code and the open it happened to.
+    bool TakeLoss(std::int32_t& error, std::uint64_t& generation);
+    // Closes the port if `generation` is still the current open (a newer one stays open).
+    void CloseLost(std::uint64_t generation);
+
     // True while the event thread waits for line events.
     bool EventThreadWaiting() const;
 
@@ -123,6 +137,8 @@ private:
     void Close();
     void EventLoop();
     void TakeMessageBytes();
+    // HandleError, and the loss of open `generation` when the error means the device is gone.
+    void Failed(int code, std::uint64_t generation);
 
     std::unique_ptr<State> s_;
 };

@@ -63,6 +63,11 @@ public:
     virtual bool Cancelled() const = 0;
 };
 
+// True when a result of this interface means that the device behind the port is gone
+// (unplugged, switched off, the far end of a pseudo-terminal closed): every later call on this
+// open would fail the same way, and only a new open can reach the device again.
+bool DeviceGone(int error);
+
 // Opens the device named in the settings with them applied. On failure returns nullptr and the
 // error code in `error`. Failures that leave the port usable go to `softError`.
 std::shared_ptr<SerialBackend> OpenSerialDevice(const SerialSettings& settings, WriteTimeouts& timeouts, int& error,

@@ -133,17 +133,19 @@ public:
     // and looks at the counts and the modem lines every 50 ms. While received bytes wait to be
     // read, input cannot be watched (poll would report them again and again), so the counts
     // are looked at every 2 ms instead: new bytes then still raise their event within 2 ms,
-    // and the watch resumes as soon as the reader has taken them.
+    // and the watch resumes as soon as the reader has taken them. A hang-up of the terminal (a
+    // USB adapter unplugged, the far end of a pseudo-terminal closed) ends the wait with EIO:
+    // the device is gone.
     int WaitEvents(std::uint32_t& mask) override {
         mask = 0;
         for (;;) {
             if (cancelled_.load()) return 0;
-            const bool watchInput = lastRx_ == 0 && !hungUp_;
+            const bool watchInput = lastRx_ == 0;
             pollfd fds[2] = {{cancelRead_, POLLIN, 0}, {fd_, POLLIN, 0}};
-            const int r = ::poll(fds, watchInput ? 2 : 1, watchInput || hungUp_ ? 50 : 2);
+            const int r = ::poll(fds, watchInput ? 2 : 1, watchInput ? 50 : 2);
             if (cancelled_.load()) return 0;
             if (r < 0 && errno != EINTR) return errno;
-            if (watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) hungUp_ = true;
+            if (watchInput && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) return EIO;
 
             int in = 0, out = 0;
             if (::ioctl(fd_, FIONREAD, &in) == 0) {
@@ -194,7 +196,7 @@ private:
     std::atomic<std::uint64_t> txAborts_{0};
     // The event thread's own state.
     int lastRx_ = 0, lastTx_ = 0, lastBits_ = 0;
-    bool haveBits_ = false, modemLinesWork_ = true, hungUp_ = false;
+    bool haveBits_ = false, modemLinesWork_ = true;
 };
 
 int Fail(int fd, int error, bool exclusive) {
@@ -346,6 +348,8 @@ std::shared_ptr<SerialBackend> OpenSerialDevice(const SerialSettings& s, WriteTi
     }
     return std::make_shared<PosixPort>(fd, pipeFds[0], pipeFds[1]);
 }
+
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
 void LowerEventThreadPriority() {
 #ifdef __linux__

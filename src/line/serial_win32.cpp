@@ -124,7 +124,10 @@ public:
                 return 0;
             }
             const int e = LastError();
-            if (e == ERROR_OPERATION_ABORTED) continue;  // a purge ended the wait: wait again
+            if (e == ERROR_OPERATION_ABORTED) {  // a purge ended the wait, or the device went
+                if (const int gone = Gone()) return gone;
+                continue;  // wait again
+            }
             if (e != ERROR_IO_PENDING) return e;
             HANDLE waits[2] = {ev_.hEvent, cancelEvent_};
             const DWORD r = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
@@ -135,7 +138,10 @@ public:
                     return 0;
                 }
                 const int f = LastError();
-                if (f == ERROR_OPERATION_ABORTED) continue;
+                if (f == ERROR_OPERATION_ABORTED) {
+                    if (const int gone = Gone()) return gone;
+                    continue;
+                }
                 return f;
             }
             // Closing (or the wait itself failed): end the pending wait before leaving, since
@@ -156,6 +162,16 @@ public:
     bool Cancelled() const override { return cancelled_.load(); }
 
 private:
+    // After an aborted event wait: the device's error when it is gone (a purge aborts the wait
+    // too, but leaves the port working), else 0.
+    int Gone() {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (ClearCommError(h_, &errors, &stat)) return 0;
+        const int e = LastError();
+        return DeviceGone(e) ? e : 0;
+    }
+
     static void Fresh(OVERLAPPED& o) {
         ResetEvent(o.hEvent);
         o.Internal = o.InternalHigh = 0;
@@ -259,6 +275,22 @@ std::shared_ptr<SerialBackend> OpenSerialDevice(const SerialSettings& s, WriteTi
 
     if (!SetCommMask(h, kSerialEventMask)) softError(LastError());
     return std::make_shared<Win32Port>(h, ioEvent, evEvent, cancelEvent);
+}
+
+// The errors of a port whose device has gone: a USB adapter unplugged fails its calls with
+// ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED or ERROR_DEVICE_REMOVED depending on its driver;
+// ERROR_GEN_FAILURE, ERROR_NOT_READY and ERROR_DEVICE_NOT_CONNECTED are the same loss as other
+// drivers (and Wine, for a terminal that hung up) say it. A time-out or an aborted call is not.
+bool DeviceGone(int error) {
+    switch (static_cast<DWORD>(error)) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_NOT_READY:
+        case ERROR_DEVICE_NOT_CONNECTED: return true;
+        default: return false;
+    }
 }
 
 void LowerEventThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE); }

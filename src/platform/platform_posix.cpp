@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -67,6 +69,20 @@ std::int64_t HeapBytesInUse() {
 #else
     return static_cast<std::int64_t>(mallinfo().uordblks);
 #endif
+}
+
+namespace {
+// strerror_r comes in two forms: the GNU one returns the text, the XSI one fills the buffer.
+[[maybe_unused]] const char* ErrorTextOf(const char* text, const char*) { return text; }
+[[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
+}  // namespace
+
+std::string SystemErrorText(int code) {
+    char buffer[256] = {};
+    const char* text = ErrorTextOf(strerror_r(code, buffer, sizeof buffer), buffer);
+    std::string out = text && *text ? text : "error " + std::to_string(code);
+    while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.pop_back();
+    return out;
 }
 
 void Beep(unsigned, unsigned) {}

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -60,6 +61,18 @@ std::string ExecutableDirectory() {
 }
 
 std::string DefaultPortName(int n) { return "\\\\.\\COM" + std::to_string(n); }
+
+std::string SystemErrorText(int code) {
+    char buffer[512] = {};
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), buffer,
+                                   sizeof buffer, nullptr);
+    std::string out(buffer, n);
+    while (!out.empty() && (out.back() == '\r' || out.back() == '\n' || out.back() == ' ' || out.back() == '.'))
+        out.pop_back();
+    if (out.empty()) out = "error " + std::to_string(code);
+    return out;
+}
 
 std::int64_t HeapBytesInUse() {
     HANDLE heap = GetProcessHeap();

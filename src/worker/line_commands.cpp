@@ -9,11 +9,14 @@
 #include "line/line.h"
 #include "line/modem.h"
 #include "line/serial.h"
+#include "platform/platform.h"
+#include "worker/pass.h"
 
 namespace zk {
 
 void RunPortActions(DriverRecord& rec, const PortActions& actions) {
     if (!rec.SerialPort) return;
+    if (actions.Reopen && !rec.SerialPort->Active()) SetupSerialPort(rec);
     if (actions.Purge) PurgePort(*rec.SerialPort);
     if (actions.SendReturn && rec.SerialPort->Active()) rec.SerialPort->WriteString("\r");
 }
@@ -45,6 +48,7 @@ int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
     // is ended by the hang-up command.
     if (hangUp) {
         m.LineConnected = false;
+        hangUp->Reopen = ctx.PortLost;  // the command needs the port: one that was lost opens again
         if (waiting > 0) {
             hangUp->SendReturn = true;
         } else {
@@ -65,6 +69,51 @@ int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
 }
 
 int HangUp(DriverContext& ctx, PortActions& port) { return ConnectionCleanup(ctx, &port); }
+
+bool HandlePortLoss(DriverRecord& rec) {
+    if (!rec.SerialPort || !rec.Context) return false;
+    TSerial& port = *rec.SerialPort;
+    std::int32_t error = 0;
+    std::uint64_t generation = 0;
+    if (!port.TakeLoss(error, generation)) return false;
+    const std::string device = port.EffectiveDeviceName();
+    const std::string reason = SystemErrorText(error);
+    // The port first, without the instance's lock: a set-up by the host may be under way.
+    bool current = false;
+    {
+        std::lock_guard setup(rec.PortSetupLock);
+        current = port.Generation() == generation;
+        if (current) port.CloseLost(generation);
+    }
+
+    DriverContext& ctx = *rec.Context;
+    std::lock_guard lock(ctx.Lock);
+    Str255 line(text::kPortLostPrefix);
+    line += device;
+    line += text::kPortLostMiddle;
+    line += reason;
+    ShowEvent(rec, line);
+    WriteLog(ctx.Log, "port", "lost " + device + ": " + reason + " (error " + std::to_string(error) + ")");
+    // A port opened again before the loss was taken serves a new connection: that one stays.
+    if (!current) return true;
+
+    ctx.PortLost = true;
+    ModemRecord& m = ctx.Modem;
+    ConnectionCleanup(ctx);
+    m.LineConnected = false;
+    ClearModemCommands(m);
+    m.ModemState = ModemState::TakeCommand;
+    m.RingCount = 0;
+    m.ModemReady = false;
+    m.ModemInitRequest = true;
+    ctx.Scheduler.TxState = TxState::Choose;
+    ctx.Scheduler.Outstanding = false;
+    ctx.Scheduler.HoldPolling = false;
+    ctx.Framing.PrefixWindow.clear();
+    ctx.Framing.RxFrame.clear();
+    ctx.Framing.LastTxMessage.clear();
+    return true;
+}
 
 bool SetupSerialPort(DriverRecord& rec) {
     if (!rec.SerialPort || !rec.Context) return false;
@@ -94,6 +143,23 @@ bool SetupSerialPort(DriverRecord& rec) {
     if (!open) {
         AddEventLine(rec.Window.get(), text::kPortOpenError);
         WriteLog(ctx.Log, "port", "error " + std::to_string(port.ErrorCode()));
+    }
+    // A modem command under way when the port closed had its text (or part of it) written to
+    // the earlier open, and its reply can no longer come: it starts over on this one. Left as
+    // it was, it would wait out its whole time limit (a hang-up: its pauses and LINEOFF_TIME)
+    // and hold up every command and request behind it, then fail and reopen the port again.
+    if (open) {
+        ctx.PortLost = false;
+        ModemRecord& m = ctx.Modem;
+        if (!m.CommandQueue.empty() && (m.ModemState != ModemState::TakeCommand || !m.PendingText.empty())) {
+            WriteLog(ctx.Log, "port", "modem command started over");
+            m.ModemState = ModemState::TakeCommand;
+            m.PendingText.clear();
+            m.ReplyText.clear();
+            m.Pausing = false;
+            m.TerminatorTaken = false;
+            m.CommandQueue.front().Block.Elapsed = 0.0;
+        }
     }
     // The line's state.
     ctx.SinceAnswer = 0.0;

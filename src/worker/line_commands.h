@@ -11,9 +11,11 @@ namespace zk {
 struct PortActions {
     bool Purge = false;       // cancel the reads and writes in progress
     bool SendReturn = false;  // write a single carriage return (abandons a dial in progress)
+    bool Reopen = false;      // a modem command was queued while the port is lost: open it again
 };
 
-// Runs the noted port actions, purge first. The caller must not hold the instance's lock.
+// Runs the noted port actions: the reopen of a closed port first (the serial set-up), then the
+// purge and the carriage return. The caller must not hold the instance's lock.
 void RunPortActions(DriverRecord& rec, const PortActions& actions);
 
 // The connection clean-up: clears the modem's line texts and flags (and AnsweredCall), ends the
@@ -33,6 +35,18 @@ void ClearQueues(DriverContext& ctx, PortActions& port);
 // DialRequested of every defined station. Returns the highest defined station whose
 // DialRequested was set, 0 if none.
 int HangUp(DriverContext& ctx, PortActions& port);
+
+// The device behind the port has gone (the serial component found it and raised the wake): when
+// the port reports a loss not yet handled, shows "Port <device> ztracen: <reason>" once in the
+// event list and the log, closes the port (the open that was lost, never a newer one) and ends
+// the connection as a lost carrier does: the connection clean-up, LineConnected cleared, the
+// modem's queued commands dropped (they were meant for a modem that is gone), the transmit
+// state back to Choose with nothing outstanding and the receive framing restarted. The request
+// queues stay. The modem is initialised again before its next command, since what comes back
+// on the port may be a modem that has been reset. Nothing reopens the port by itself: the next
+// dial or modem command does. True when a loss was handled. The caller must not hold the
+// instance's lock.
+bool HandlePortLoss(DriverRecord& rec);
 
 // Closes the port, sets it up from the [COM] settings, opens it, reports in the event list and
 // resets the line state; true when the port opened. The caller must not hold the instance's

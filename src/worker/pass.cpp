@@ -302,6 +302,8 @@ int WorkerPass(DriverRecord& rec) {
         ctx->Timing.HeapSampledAt = now;
         ctx->Timing.HeapBytes = HeapBytesInUse();
     }
+    // A device that has gone ends the connection and closes the port before anything else.
+    HandlePortLoss(rec);
     PumpLine(ctx->Line);
     bool reopen = false;
     std::uint16_t beep = 0;

@@ -132,12 +132,14 @@ Session::Session(Config config, zksim::SimOptions options, const std::function<v
     if (adjust) adjust(line);
     options.line = line;
     options.tracePath = tracePath_;
+    if (config.link) options.linkPath = dir_.file("modem");
+    options_ = options;
     sim_ = std::make_unique<zksim::Simulator>(options);
     if (!sim_->Start(error)) {
         ADD_FAILURE() << "zksim does not start: " << error;
         return;
     }
-    par_ = ParFile(config, sim_->SlavePath(), logPath_);
+    par_ = ParFile(config, config.link ? options.linkPath : sim_->SlavePath(), logPath_);
     zktest::WriteFile(parPath_, par_);
 }
 
@@ -152,6 +154,21 @@ Session::~Session() {
         zktest::WriteFile(name + ".log", Log());
         zktest::WriteFile(name + ".trace", zktest::ReadFile(tracePath_));
     }
+}
+
+void Session::StopSim() {
+    if (sim_) sim_->Stop();
+}
+
+bool Session::StartSim() {
+    if (sim_) sim_->Stop();
+    sim_ = std::make_unique<zksim::Simulator>(options_);
+    std::string error;
+    if (!sim_->Start(error)) {
+        ADD_FAILURE() << "zksim does not start again: " << error;
+        return false;
+    }
+    return true;
 }
 
 bool Session::Init(std::string* error) {

@@ -64,6 +64,9 @@ struct Config {
     std::string global = "ANSWER_TIME 1 SILENCE_WAIT 20 NUM_MORVEL_ERROR 20";
     std::string stations;         // the station groups
     std::string com = "BAUD 9600";
+    // The parameter file names a symbolic link to zksim's terminal instead of the terminal, so
+    // that zksim can be stopped and started again on the same link (Session::StopSim, StartSim).
+    bool link = false;
 };
 
 // A station group with `binaryInputs` binary inputs and no other points, the standard
@@ -119,6 +122,10 @@ public:
     void* driver() const { return driver_; }
 
     zksim::Simulator& sim() { return *sim_; }
+    // zksim stops (its terminal closes under the driver: the device is gone) and starts again
+    // with the same options on the same link (Config::link), with a fresh station image.
+    void StopSim();
+    bool StartSim();
     const zktest::TempDir& dir() const { return dir_; }
     const std::string& parText() const { return par_; }
 
@@ -147,6 +154,7 @@ private:
     zktest::TempDir dir_;
     WorkingDirectory cwd_{dir_.path()};
     std::unique_ptr<zksim::Simulator> sim_;
+    zksim::SimOptions options_;
     std::string par_, parPath_, logPath_, tracePath_;
     void* driver_ = nullptr;
     bool running_ = false;

@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -363,6 +366,56 @@ TEST(SerialFaults, ADeviceThatVanishesIsSurvivedAndALaterOpenTakesTheNewOne) {
     second.Send("R");
     EXPECT_EQ(ReadThroughPort(port, 1), "R");
     first.reset();
+}
+
+TEST(SerialFaults, AHangUpIsOneLossOfItsOpenRaisedOnceAndOnlyThatOpenIsClosedForIt) {
+    zktest::TempDir dir;
+    const std::string link = dir.file("modem");
+    auto first = std::make_unique<Pty>();
+    std::filesystem::create_symlink(first->name(), link);
+    TSerial port;
+    std::atomic<int> raised{0};
+    port.OnLost = [&](TSerial&) { ++raised; };
+    port.SetDeviceName(link);
+    port.SetActive(true);
+    ASSERT_TRUE(port.Active());
+    std::int32_t error = 0;
+    std::uint64_t generation = 0;
+    EXPECT_FALSE(port.TakeLoss(error, generation));
+    EXPECT_FALSE(port.Lost());
+
+    // The event thread sees the hang-up by itself; the calls that fail afterwards add nothing.
+    first->CloseMaster();
+    EXPECT_TRUE(Eventually([&] { return raised.load() == 1; }));
+    EXPECT_TRUE(port.Lost());
+    port.WriteString("into the void");
+    std::uint8_t b = 0;
+    port.ReadByte(b);
+    port.RxWaiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(raised.load(), 1);
+    ASSERT_TRUE(port.TakeLoss(error, generation));
+    EXPECT_EQ(error, EIO);
+    EXPECT_EQ(generation, port.Generation());
+    EXPECT_FALSE(port.TakeLoss(error, generation)) << "handed out once";
+    EXPECT_TRUE(port.Active()) << "the owner closes the port";
+
+    // A newer open is not closed for the loss of an older one.
+    Pty second;
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(second.name(), link);
+    port.SetActive(true);
+    ASSERT_TRUE(port.Active());
+    EXPECT_FALSE(port.Lost());
+    port.CloseLost(generation);
+    EXPECT_TRUE(port.Active());
+    port.WriteString("back");
+    EXPECT_EQ(second.Receive(4), "back");
+    second.Send("R");
+    EXPECT_EQ(ReadThroughPort(port, 1), "R");
+    EXPECT_EQ(raised.load(), 1);
+    port.CloseLost(port.Generation());
+    EXPECT_FALSE(port.Active());
 }
 
 TEST(SerialErrors, HandleErrorRecordsAndRaisesOnErrorOnlyWhenAskedTo) {
