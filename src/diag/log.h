@@ -17,6 +17,11 @@ struct LogState {
     const zk::Clock* Clock = nullptr;  // the instance's clock, for the time stamps
 };
 
+// Whether WriteLog writes anything: callers skip formatting a line nobody will read.
+inline bool Logging(const LogState& log) {
+    return log.LogEnabled.load(std::memory_order_acquire) && !log.LogFileName.empty();
+}
+
 // Appends "date time tag : detail" (cut to 255 characters) and CR LF when logging is on.
 void WriteLog(LogState& log, std::string_view tag, std::string_view detail);
 // A header line with the title, then lines of up to 16 bytes as hexadecimal pairs.

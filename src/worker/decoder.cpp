@@ -107,7 +107,8 @@ void Decoder::operator()(const AnalogItem& a) {
     for (const AnalogWord& w : a.words) {
         const std::size_t n = w.input;
         unsigned raw = w.raw;
-        WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
+        const bool logging = Logging(ctx.Log);
+        if (logging) WriteLog(ctx.Log, "AI Word", Fmt("%5u", raw));
         double range = 255.0;
         if (raw & 0x8000u) {
             range = 4095.0;
@@ -120,8 +121,10 @@ void Decoder::operator()(const AnalogItem& a) {
         lim.LastRaw = TruncLow16(r);
         const double value = lim.Lower + (lim.Upper - lim.Lower) * lim.LastRaw / range;
         st.Analog[n] = value;
-        WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
-        WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
+        if (logging) {
+            WriteLog(ctx.Log, "ADSM " + FormatReal(10, 2, lim.Lower), "ADHM " + FormatReal(10, 2, lim.Upper));
+            WriteLog(ctx.Log, Fmt("AI %2u", static_cast<unsigned>(n)), FormatReal(10, 2, value));
+        }
     }
     st.AiFresh = true;
 }
@@ -371,7 +374,7 @@ void Decoder::operator()(const QqValuesItem& q) {
         const auto a = static_cast<std::uint8_t>(items[3 * i + 2]);
         const std::uint8_t* v = q.values[i].bytes.data();
         const std::string_view raw(reinterpret_cast<const char*>(v), 4);
-        WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
+        if (Logging(ctx.Log)) WriteLog(ctx.Log, "QQ item", Fmt("%d %d %d = %s", d, b, a, BytesToHex(raw).c_str()));
         if (ctx.History.HdbReadState == HdbReadState::PositionQuery) HistoryPositionItem(HistoryOf(ctx), d, b, a, v, counted, ctx.PendingEventText);
         int chunk = 0;
         ChannelItem* item = FindQqChannel(st, d, b, a, chunk);
