@@ -15,11 +15,32 @@ if [ "$what" = test ]; then
              wine wine64 fonts-wine xvfb x11-apps x11-utils imagemagick)
 fi
 # The 32-bit Wine runs the 32-bit product DLL in the Windows tests; it needs the i386
-# architecture. When its packages cannot be installed (a mirror without the i386 index), the
-# rest is installed and the Windows tests run the 64-bit pair alone, saying so loudly.
+# architecture, and a machine that executes 32-bit programs at all: some cannot (their kernel
+# answers "Exec format error"), and there wine32:i386 would install and never run. That is
+# decided by running a tiny 32-bit program (an i386 ELF that only exits), not by what is
+# installed; ZK_WINE32=no skips it too. When its packages cannot be installed (a mirror
+# without the i386 index), the rest is installed and the Windows tests run the 64-bit pair
+# alone, saying so loudly (scripts/wine-test.sh).
+can_run_32bit() {
+  local probe
+  probe=$(mktemp)
+  printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08'\
+'\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'\
+'\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00'\
+'\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"  # exit(0) by int 0x80
+  chmod +x "$probe"
+  local rc=0
+  "$probe" 2>/dev/null || rc=$?
+  rm -f "$probe"
+  return $rc
+}
 want_wine32=no
-if [ "$what" = test ] && [ "$(dpkg --print-architecture)" = amd64 ]; then
-  want_wine32=yes
+if [ "$what" = test ] && [ "$(dpkg --print-architecture)" = amd64 ] && [ "${ZK_WINE32:-}" != no ]; then
+  if can_run_32bit; then
+    want_wine32=yes
+  else
+    echo "install-deps: this machine cannot execute 32-bit programs; 32-bit Wine is not installed" >&2
+  fi
 fi
 
 missing=()

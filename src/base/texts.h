@@ -48,6 +48,7 @@ inline constexpr std::string_view kLoginLevel = u8"Úroveň pro přihlášení: 
 inline constexpr std::string_view kHdbStart = u8"HDB..."_cp;
 inline constexpr std::string_view kHdbOk = u8"HDB Ok."_cp;
 inline constexpr std::string_view kInitOk = u8"Inicializace OK"_cp;
+inline constexpr std::string_view kStatusWindowNotCreated = u8"Stavové okno nelze vytvořit: "_cp;
 inline constexpr std::string_view kComInstallError = u8"Chyba instalace COM-portu !"_cp;
 inline constexpr std::string_view kParFileOpenError = u8"Nelze otevřít parametrický soubor: "_cp;
 inline constexpr std::string_view kParFileReadError = u8"Chyba čtení parametrického souboru: "_cp;

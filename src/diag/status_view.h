@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "diag/status_window.h"
 
@@ -20,7 +21,10 @@ public:
     // Creates the window, hidden, on the calling thread, which must pump its messages for the
     // window to repaint (a thread that never does still works; the window just stays as it
     // was). The model and the lock must outlive the view; the caller must not hold the lock.
-    static std::unique_ptr<StatusView> Create(StatusWindow& model, std::mutex& lock);
+    // Where a window could be made but was not (no desktop for the process, the desktop heap
+    // used up), it gives nothing and puts the system's reason in `failure`; the instance then
+    // works on without a window.
+    static std::unique_ptr<StatusView> Create(StatusWindow& model, std::mutex& lock, std::string* failure = nullptr);
 
     // Destroys the window. On the creating thread at once; from any other thread the window
     // lets go of the model at once and is destroyed by its own thread.

@@ -3,6 +3,6 @@
 namespace zk {
 
 // No native window here: the model is the whole status window.
-std::unique_ptr<StatusView> StatusView::Create(StatusWindow&, std::mutex&) { return nullptr; }
+std::unique_ptr<StatusView> StatusView::Create(StatusWindow&, std::mutex&, std::string*) { return nullptr; }
 
 }  // namespace zk

@@ -24,6 +24,7 @@
 #include "base/cp1250.h"
 #include "base/texts.h"
 #include "diag/status_view.h"
+#include "platform/platform.h"
 
 namespace zk {
 
@@ -264,6 +265,10 @@ struct ViewState {
     std::array<HWND, kStatusLabelCount> Labels{};  // by the model's label index
     std::uint64_t ShownRevision = ~std::uint64_t{0};
     Shown Last;
+    // Set once CreateWindowExW has returned the window: from then on the window frees the
+    // state when it goes. Before that (a creation that fails after WM_NCCREATE still sends
+    // WM_NCDESTROY) the creator keeps it.
+    bool OwnedByWindow = false;
 
     ~ViewState() {
         if (Font) DeleteObject(Font);
@@ -482,7 +487,7 @@ LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             return 0;
         case WM_NCDESTROY:
             SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-            delete st;
+            if (st->OwnedByWindow) delete st;
             return DefWindowProcW(hwnd, msg, wp, lp);
         default:
             break;
@@ -537,9 +542,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<StatusView> StatusView::Create(StatusWindow& model, std::mutex& lock) {
+std::unique_ptr<StatusView> StatusView::Create(StatusWindow& model, std::mutex& lock, std::string* failure) {
     HINSTANCE module = ThisModule();
-    auto* st = new ViewState;
+    auto owner = std::make_unique<ViewState>();  // the creator's until the window exists
+    ViewState* st = owner.get();
     st->Model = &model;
     st->Lock = &lock;
     HDC screen = GetDC(nullptr);
@@ -568,7 +574,7 @@ std::unique_ptr<StatusView> StatusView::Create(StatusWindow& model, std::mutex& 
     wc.hIconSm = st->SmallIcon;
     wc.lpszClassName = className.c_str();
     if (!RegisterClassExW(&wc)) {
-        delete st;
+        if (failure) *failure = SystemErrorText(static_cast<int>(GetLastError()));
         return nullptr;
     }
 
@@ -583,10 +589,14 @@ std::unique_ptr<StatusView> StatusView::Create(StatusWindow& model, std::mutex& 
     const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
     HWND hwnd = CreateWindowExW(exStyle, className.c_str(), L"", style, x, y, width, height, nullptr, nullptr, module, st);
     if (!hwnd) {
-        delete st;
+        // No window (no desktop for this process, the desktop heap used up, ...): a window
+        // procedure that saw WM_NCCREATE has let go of the state again; the creator frees it.
+        if (failure) *failure = SystemErrorText(static_cast<int>(GetLastError()));
         UnregisterClassW(className.c_str(), module);
         return nullptr;
     }
+    st->OwnedByWindow = true;
+    owner.release();
     SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(st->BigIcon));
     SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(st->SmallIcon));
 

@@ -145,7 +145,8 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     window.Caption = std::string(text::kDriverInfo) + ": " + hostName;
     // The window on the screen, on this (the host's) thread; it reads the model under the lock.
     lock.unlock();
-    rec.View = StatusView::Create(window, ctx.Lock);
+    std::string viewFailure;  // why no window could be made, where one should have been
+    rec.View = StatusView::Create(window, ctx.Lock, &viewFailure);
     lock.lock();
 
     // Every setting and station back to its default.
@@ -217,6 +218,11 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     ctx.Modem.ModemInitRequest = true;
     WriteLog(ctx.Log, "LoadPARfile", "OK");
     AddEventLine(&window, text::kInitOk);
+    if (!viewFailure.empty()) {
+        // The instance works on without its window; the host's window requests do nothing.
+        AddEventLine(&window, Str255(text::kStatusWindowNotCreated) += viewFailure);
+        WriteLog(ctx.Log, "StatusWindow", "not created: " + viewFailure);
+    }
 
     // The port (no lock across port I/O).
     lock.unlock();

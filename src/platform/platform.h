@@ -50,7 +50,9 @@ std::string DefaultPortName(int n);
 // The system's text for an error code of its calls (errno here, GetLastError on Windows), in
 // the system's own words without a closing full stop; "error N" when the system has none.
 std::string SystemErrorText(int code);
-// Bytes of heap memory in use by the process.
+// Bytes of memory in use by the process, from a figure the system keeps (no heap walk, no
+// lock that other threads wait for): on Windows the process's private committed bytes, here
+// the C library's count of allocated heap bytes.
 std::int64_t HeapBytesInUse();
 // A short tone (Windows only; nothing elsewhere).
 void Beep(unsigned frequency, unsigned milliseconds);
