@@ -5,7 +5,8 @@
 #   2. the address and undefined-behaviour sanitizers,
 #   3. the thread sanitizer,
 #   4. the Windows builds (32- and 64-bit DLL and zkhost.exe), their exports and imports, and
-#      the Windows scenarios under Wine on a virtual screen (scripts/wine-test.sh),
+#      the Windows scenarios under Wine on a virtual screen (scripts/wine-test.sh; the 32-bit
+#      pair only where this machine executes 32-bit programs, ZK_WINE32=no skips it),
 #   5. the fuzzers for a bounded time.
 # Any failure stops the script with a non-zero status.
 set -euo pipefail
