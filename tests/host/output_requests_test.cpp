@@ -623,6 +623,20 @@ TEST(OutputStationChannels, EveryKindQueuesShowsAndStoresAsItShould) {
     }
 }
 
+TEST(OutputStationChannels, ASecondWriteOfAnElementSendsTheLatestValue) {
+    HostFixture f;
+    SetUpStation(f, true);
+    AppendRequest(f.ctx.WriteQueue, 1, 4, 1, {}, nullptr);  // being served: the element's writes wait
+    f.Put(3002, HostU16, 0x1111);
+    f.Put(3002, HostU16, 0x2222);
+    EXPECT_EQ(Requests(f.ctx.WriteQueue), (std::vector<std::string>{"1 4 1 ", "2 18 2 2222 +key"}));
+    EXPECT_EQ(As<std::uint16_t>(f.Get(3002, HostU16)), 0x2222);
+    // Once the first is being served, a second write queues behind it with its own value.
+    RemoveRequest(f.ctx.WriteQueue, f.ctx.WriteQueue.Head);
+    f.Put(3002, HostU16, 0x3333);
+    EXPECT_EQ(Requests(f.ctx.WriteQueue), (std::vector<std::string>{"2 18 2 2222 +key", "2 18 2 3333 +key"}));
+}
+
 TEST(OutputStationChannels, BinaryOutputsChangeOnlyOnANewValue) {
     HostFixture f;
     SetUpStation(f, true);
