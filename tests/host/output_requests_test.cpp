@@ -670,6 +670,29 @@ TEST(OutputStationChannels, ASecondWriteOfAnElementSendsTheLatestValue) {
     EXPECT_EQ(Requests(f.ctx.WriteQueue), (std::vector<std::string>{"2 18 2 2222 +key", "2 18 2 3333 +key"}));
 }
 
+TEST(OutputStationChannels, WritingAllOutputsIsLoggedOnlyWhenItQueues) {
+    const struct {
+        bool online;
+        std::uint8_t binaryOutputs;
+        std::size_t writes;
+        bool logged;
+    } cases[] = {{true, 8, 6, true}, {true, 0, 5, true}, {false, 8, 0, false}};
+    for (const auto& c : cases) {
+        HostFixture f;
+        SetUpStation(f, c.online);
+        f.ctx.Stations[2]->NumBinarOut = c.binaryOutputs;
+        const std::string log = f.dir.file("zk.log");
+        f.ctx.Log.LogFileName.assign(log);
+        f.ctx.Log.LogEnabled = true;
+        f.Put(980, HostBoolean, 1);  // kind 33 of station 2
+        EXPECT_EQ(f.ctx.WriteQueue.Count, c.writes);
+        const std::string text = Exists(log) ? ReadFile(log) : "";
+        const std::string line = " Stanice no.2 : reinit BO+MO\r\n";
+        EXPECT_EQ(text.size() >= line.size() && text.compare(text.size() - line.size(), line.size(), line) == 0, c.logged)
+            << text;
+    }
+}
+
 TEST(OutputStationChannels, BinaryOutputsChangeOnlyOnANewValue) {
     HostFixture f;
     SetUpStation(f, true);
