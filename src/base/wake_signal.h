@@ -19,10 +19,12 @@ public:
         wake_.notify_all();
     }
     // Waits until raised or until `milliseconds` have passed; takes the signal either way.
-    void Wait(int milliseconds) {
+    // True when it was raised.
+    bool Wait(int milliseconds) {
         std::unique_lock lock(lock_);
-        wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return raised_; });
+        const bool raised = wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return raised_; });
         raised_ = false;
+        return raised;
     }
 
 private:

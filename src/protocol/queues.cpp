@@ -76,7 +76,17 @@ bool AppendRequest(RequestQueue& queue, std::uint8_t station, std::int32_t kind,
         const auto it = queue.EqualIndex.find(k);
         std::uint32_t equal = it == queue.EqualIndex.end() ? 0 : it->second;
         if (equal > 0 && EqualKey(*queue.Head) == k) --equal;  // the head is being served
-        if (equal > 0) return false;
+        if (equal > 0) {
+            // A memory-block element's write carries the element's value: the waiting write
+            // takes the newer one, so the value that goes out is the last one written.
+            if (kind == ReqBlockItemWrite)
+                for (RequestNode* n = queue.Tail; n && n != queue.Head; n = n->Prev)
+                    if (EqualKey(*n) == k) {
+                        n->Data.assign(data);
+                        break;
+                    }
+            return false;
+        }
     }
     auto* node = new RequestNode;
     node->Station = station;

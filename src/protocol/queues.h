@@ -70,7 +70,8 @@ struct RequestQueue {
 };
 
 // Appends a request unless an equal one is queued behind the head (an equal head, the request
-// being served, never stops an append). Returns true when a node was appended.
+// being served, never stops an append); a memory-block element's write that meets an equal
+// one hands it its data (the newer value). Returns true when a node was appended.
 bool AppendRequest(RequestQueue& queue, std::uint8_t station, std::int32_t kind, std::uint16_t word,
                    std::string_view data, const MemoryBlock* key);
 // Unlinks and frees the node; returns the queue's head (the cursor of the caller).

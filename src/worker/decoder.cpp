@@ -346,7 +346,10 @@ void Decoder::storeQqValue(ChannelItem& item, int chunk, const std::uint8_t v[4]
 }
 
 void Decoder::operator()(const QqValuesItem& q) {
-    if (request.empty() && ctx.AnsweredCall) {  // an active report of a TL2 station
+    // An active report of a TL2 station: a frame that answers no request, after an answered
+    // call. A frame from another station than the one asked came in place of an answer: it
+    // is no call report, whatever its request text.
+    if (walk == Walk::Apply && request.empty() && ctx.AnsweredCall) {
         if (scanReport()) return;
         st.ActiveReport = true;
         st.OnLine = true;

@@ -217,17 +217,23 @@ void Sending(DriverContext& ctx) {
         ctx.Framing.RxFrame.clear();
         // The port's read needs no cancelling here: the worker reads only what the pump took.
     }
-    if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME) ctx.Scheduler.TxState = TxState::TimedOut;
+    // A request that has not left the port within its answer time is settled as an answer
+    // that did not come.
+    if (ctx.SinceTransmit.load() > ctx.Global.ANSWER_TIME) {
+        ctx.Scheduler.TxState = TxState::TimedOut;
+        if (ctx.Scheduler.Outstanding) {
+            ctx.ErrorTotal = ctx.ErrorTotal.load() + 1.0;
+            SettleRequest(ctx, Outcome::TimedOut);
+        }
+    }
 }
 
 // Receiving: feed the receive framing; an answer or the answer time settles the request.
 void Receiving(DriverContext& ctx) {
     // A report of another station asked for its acknowledgement while this request waited: the
-    // pause and the acknowledgement go first, and the request, still first in its queue, is
-    // sent again after them.
+    // pause and the acknowledgement go first, and then the request waits on for its own answer,
+    // within its answer time. It is not sent again: the station may have taken it.
     if (ctx.Scheduler.AckPending && ctx.Scheduler.Outstanding) {
-        ctx.Scheduler.Outstanding = false;
-        if (StationRecord* s = StationAt(ctx, ctx.Scheduler.OutStation.load())) s->AwaitingAnswer = false;
         ctx.Scheduler.TxState = TxState::Pause;
         ctx.Timers.Silence = 0.0;
         return;
@@ -255,6 +261,12 @@ void Receiving(DriverContext& ctx) {
     }
 }
 
+// After the pause and its acknowledgement: back to the request still waiting for its answer,
+// or on to the next choice.
+TxState AfterPause(const DriverContext& ctx) {
+    return ctx.Scheduler.Outstanding ? TxState::Receiving : TxState::Choose;
+}
+
 // Pause: the pause after an answer, then a pending acknowledgement.
 void Pause(DriverContext& ctx) {
     if (ctx.Timers.Silence > ctx.Global.SILENCE_WAIT) {
@@ -263,7 +275,7 @@ void Pause(DriverContext& ctx) {
             ctx.Scheduler.AckPending = false;
             ctx.Scheduler.AckText.clear();
         } else {
-            ctx.Scheduler.TxState = TxState::Choose;
+            ctx.Scheduler.TxState = AfterPause(ctx);
         }
     }
 }
@@ -323,8 +335,9 @@ void SettleRequest(DriverContext& ctx, Outcome outcome) {
         if (!hasNumber) {
             RemoveRequest(*q, node);
         } else if (s->RetryCount < ctx.Global.NUM_MORVEL_ERROR) {
-            if (s->Unreachable) RotateQueue(*q);
-            else RemoveRequest(*q, node);
+            // The station took the request, whatever an earlier give-up marked: it is not
+            // sent again.
+            RemoveRequest(*q, node);
         } else {
             s->RetryCount = 0;
             s->Unreachable = true;
@@ -373,7 +386,7 @@ void ScheduleStep(DriverRecord& rec) {
         case TxState::Receiving: Receiving(ctx); break;
         case TxState::Pause: Pause(ctx); break;
         case TxState::AckSent:
-            if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) ctx.Scheduler.TxState = TxState::Choose;
+            if (TransmitDone(ctx.Line, ctx.Scheduler.TxState.load())) ctx.Scheduler.TxState = AfterPause(ctx);
             break;
         case TxState::TimedOut: ReportTimeout(rec); break;
         default: ctx.Scheduler.TxState = TxState::Choose; break;

@@ -429,6 +429,44 @@ TEST(InputRequest, QueuesOneReadPerAddressWhileTheStationIsAwake) {
     EXPECT_EQ(f.ctx.ReadQueue.Count, 1u);
 }
 
+TEST(InputRequest, WakesTheWorkerForEveryReadChannelAndForNoWriteItem) {
+    HostFixture f;
+    f.Standard(1);
+    StationRecord& s2 = f.Standard(2);
+    f.Item(1, 1200, DirRead, 0, 32, 0, QqWord);
+    f.Item(1, 1201, DirWrite, 0, 32, 4, QqWord);
+    f.Item(1, 1202, DirBidir, 0, 32, 8, QqWord);
+    f.Item(2, 1204, DirRead, 0, 32, 0, QqWord);
+    f.Build();
+    s2.SleepLeft = 30.0;
+    struct Case {
+        const char* name;
+        std::uint16_t channel;
+        bool suspended;
+        bool woken;
+        std::size_t queued;  // reads queued by the request
+    };
+    const Case cases[] = {
+        {"a READ item", 1200, false, true, 1},
+        {"the same item again, already queued", 1200, false, true, 0},
+        {"a BIDIR item", 1202, false, true, 1},
+        {"an item of a sleeping station", 1204, false, true, 0},
+        {"a WRITE item", 1201, false, false, 0},
+        {"no such item", 9999, false, false, 0},
+        {"inputs suspended", 1202, true, false, 0},
+    };
+    f.rec->Wake.Wait(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        f.ctx.InputsSuspended = c.suspended;
+        const std::size_t before = f.ctx.ReadQueue.Count;
+        f.Request(c.channel);
+        EXPECT_EQ(f.rec->Wake.Wait(0), c.woken);
+        EXPECT_EQ(f.ctx.ReadQueue.Count - before, c.queued);
+        if (c.channel == 1202 && !c.suspended) EmptyQueue(f.ctx.ReadQueue);
+    }
+}
+
 TEST(InputRequest, AMergedReadCountsForEveryAddressInIt) {
     HostFixture f;
     f.Standard(1);

@@ -4,14 +4,22 @@
 
 #include <unistd.h>
 
+#include <sys/ioctl.h>
+
+#include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <limits>
+#include <thread>
 
 #include "host_fixture.h"
 #include "line/pty.h"
 #include "line/serial.h"
+#include "history/history.h"
 #include "host/commands.h"
+#include "host/system_channels.h"
+#include "host/station_channels.h"
 #include "worker/line_commands.h"
 #include "line/modem.h"
 #include "protocol/encodings.h"
@@ -187,7 +195,12 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
              EXPECT_EQ(f.LastEvent(), "Start čtení HDB");
          }},
         {65410, 4, 49999, [](HostFixture& f) { EXPECT_EQ(f.ctx.History.HdbUserPos, 49999); }},
-        {65415, 2, 0, [](HostFixture&) {}},
+        {65415, 2, 0,
+         [](HostFixture& f) {
+             const std::string saved = ReadFile(HistoryFilePath(f.ctx.DriverName.view(), 2));
+             ASSERT_EQ(saved.size(), kHdbBytes);
+             EXPECT_EQ(static_cast<std::uint8_t>(saved[0]), 0x42);
+         }},
         {65531, 2, 0,
          [](HostFixture& f) {
              EXPECT_EQ(f.ctx.ReadQueue.Count, 0u);
@@ -215,6 +228,10 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
         f.ctx.Framing.RxFrame.assign("xy");
         f.ctx.Stations[1]->BinaryIn[1] = true;
         AppendRequest(f.ctx.WriteQueue, 2, 4, 1, {}, nullptr);
+        // Station 2 keeps a history buffer, saved only by 65415, under a name no other test uses.
+        f.ctx.DriverName.assign("zkout" + std::to_string(::getpid()) + "_");
+        f.ctx.Stations[2]->Hdb = std::make_unique<std::uint8_t[]>(kHdbBytes);
+        f.ctx.Stations[2]->Hdb[0] = 0x42;
     };
     for (const Case& c : cases) {
         for (std::uint32_t type : kAllTypes) {
@@ -231,6 +248,9 @@ TEST(OutputSystemChannels, EachActsOnlyForItsTypeAndEndsTheSearch) {
             }
             for (const RequestNode* n = f.ctx.ReadQueue.Head; n; n = n->Next)
                 EXPECT_NE(n->Kind, 0) << "the search went on to the station's channel " << c.channel;
+            const std::string history = HistoryFilePath(f.ctx.DriverName.view(), 2);
+            EXPECT_EQ(Exists(history), c.channel == 65415 && type == c.type) << c.channel << " type " << type;
+            std::filesystem::remove(history);
         }
     }
 }
@@ -281,11 +301,24 @@ TEST(OutputSystemChannels, SettingsOutsideTheirRangeTakeTheirDefaults) {
 
 TEST(OutputSystemChannels, ModemCommandsOnlyForTheValueOne) {
     HostFixture f;
+    f.Serve();  // the commands are taken only while the worker runs
+    f.ctx.Modem.LineConnected = true;
     f.Put(60293, HostBoolean, 2);
     f.Put(60295, HostBoolean, 0);
+    f.Put(60295, HostBoolean, 2);
     f.Put(60293, HostBoolean, 0x100);  // only the first byte counts: 0
     EXPECT_TRUE(f.ctx.Modem.CommandQueue.empty());
+    EXPECT_TRUE(f.ctx.Modem.LineConnected.load());
     EXPECT_TRUE(f.Events().empty());
+    // The value 1 (with anything in the bytes behind it) does it.
+    f.Put(60293, HostBoolean, 0x101);
+    ASSERT_EQ(f.ctx.Modem.CommandQueue.size(), 1u);
+    EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Kind, ModemInit);
+    f.Put(60295, HostBoolean, 1);
+    ASSERT_EQ(f.ctx.Modem.CommandQueue.size(), 1u);
+    EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Kind, ModemHangUp);
+    EXPECT_FALSE(f.ctx.Modem.LineConnected.load());
+    EXPECT_EQ(f.Events(), (std::vector<std::string>{"Inicializace AT-modemu...", "Zavěšení linky..."}));
 }
 
 TEST(OutputSystemChannels, HistoryReadOutStartsAndStopsOnlyInTheirStates) {
@@ -623,6 +656,43 @@ TEST(OutputStationChannels, EveryKindQueuesShowsAndStoresAsItShould) {
     }
 }
 
+TEST(OutputStationChannels, ASecondWriteOfAnElementSendsTheLatestValue) {
+    HostFixture f;
+    SetUpStation(f, true);
+    AppendRequest(f.ctx.WriteQueue, 1, 4, 1, {}, nullptr);  // being served: the element's writes wait
+    f.Put(3002, HostU16, 0x1111);
+    f.Put(3002, HostU16, 0x2222);
+    EXPECT_EQ(Requests(f.ctx.WriteQueue), (std::vector<std::string>{"1 4 1 ", "2 18 2 2222 +key"}));
+    EXPECT_EQ(As<std::uint16_t>(f.Get(3002, HostU16)), 0x2222);
+    // Once the first is being served, a second write queues behind it with its own value.
+    RemoveRequest(f.ctx.WriteQueue, f.ctx.WriteQueue.Head);
+    f.Put(3002, HostU16, 0x3333);
+    EXPECT_EQ(Requests(f.ctx.WriteQueue), (std::vector<std::string>{"2 18 2 2222 +key", "2 18 2 3333 +key"}));
+}
+
+TEST(OutputStationChannels, WritingAllOutputsIsLoggedOnlyWhenItQueues) {
+    const struct {
+        bool online;
+        std::uint8_t binaryOutputs;
+        std::size_t writes;
+        bool logged;
+    } cases[] = {{true, 8, 6, true}, {true, 0, 5, true}, {false, 8, 0, false}};
+    for (const auto& c : cases) {
+        HostFixture f;
+        SetUpStation(f, c.online);
+        f.ctx.Stations[2]->NumBinarOut = c.binaryOutputs;
+        const std::string log = f.dir.file("zk.log");
+        f.ctx.Log.LogFileName.assign(log);
+        f.ctx.Log.LogEnabled = true;
+        f.Put(980, HostBoolean, 1);  // kind 33 of station 2
+        EXPECT_EQ(f.ctx.WriteQueue.Count, c.writes);
+        const std::string text = Exists(log) ? ReadFile(log) : "";
+        const std::string line = " Stanice no.2 : reinit BO+MO\r\n";
+        EXPECT_EQ(text.size() >= line.size() && text.compare(text.size() - line.size(), line.size(), line) == 0, c.logged)
+            << text;
+    }
+}
+
 TEST(OutputStationChannels, BinaryOutputsChangeOnlyOnANewValue) {
     HostFixture f;
     SetUpStation(f, true);
@@ -777,4 +847,106 @@ TEST(OutputStationChannels, DisconnectingHangsUpAndMarksTheWaitingStation) {
     EXPECT_EQ(f.ctx.Modem.CommandQueue.front().Kind, ModemHangUp);
     EXPECT_FALSE(s.OnLine);
     EXPECT_FALSE(s.Unreachable);
+}
+
+// ---- Clearing the queues and purging the line -------------------------------------------------
+
+TEST(ClearingTheQueues, TheCommandsThatClearThemPurgeTheLine) {
+    struct Case {
+        const char* name;
+        std::uint16_t channel;
+        HdbReadState state;  // of the history read-out before the write
+        bool clears;
+    };
+    const Case cases[] = {
+        {"clear the queues", 65531, HdbReadState::Finished, true},
+        {"interrupt the history read-out while reading", 65408, HdbReadState::Reading, true},
+        {"interrupt it while the positions are asked", 65408, HdbReadState::PositionQuery, true},
+        {"nothing to interrupt", 65408, HdbReadState::Chosen, false},
+        {"interrupted already", 65408, HdbReadState::Interrupted, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostFixture f;
+        f.Standard(1);
+        f.ctx.History.HdbReadState = c.state;
+        AppendRequest(f.ctx.WriteQueue, 1, 4, 1, {}, nullptr);
+        AppendRequest(f.ctx.ReadQueue, 1, 0, 1, {}, nullptr);
+        f.ctx.Scheduler.TxState = zk::TxState::Receiving;
+        PortActions port;
+        {
+            std::lock_guard lock(f.ctx.Lock);
+            EXPECT_TRUE(OutputSystemChannel(*f.rec, c.channel, HostBoolean, HostBits{0}, port));
+        }
+        EXPECT_EQ(port.Purge, c.clears);
+        EXPECT_FALSE(port.SendReturn);
+        EXPECT_EQ(f.ctx.WriteQueue.Count + f.ctx.ReadQueue.Count, c.clears ? 0u : 2u);
+        EXPECT_EQ(f.ctx.Scheduler.TxState.load(), c.clears ? zk::TxState::Choose : zk::TxState::Receiving);
+    }
+}
+
+// The purge reaches the port: it ends a write in progress on another thread (the far end reads
+// nothing, so the write waits). Disconnecting a station whose dial waits purges first and then
+// sends the carriage return that abandons the dial.
+TEST(ClearingTheQueues, ThePurgeEndsAWriteInProgressAndComesBeforeTheCarriageReturn) {
+    struct Case {
+        const char* name;
+        std::uint16_t channel;
+        std::uint64_t value;
+        bool carriageReturn;
+    };
+    const Case cases[] = {
+        {"clear the queues", 65531, 1, false},
+        {"interrupt the history read-out", 65408, 1, false},
+        {"disconnect the station", 976, 0, true},  // kind 29 of station 2
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HostFixture f;
+        Pty pty;
+        f.ctx.Com.DEVICE.assign(pty.name());
+        f.Serve();
+        SetUpStation(f, false);
+        f.ctx.Stations[2]->PhoneNumber.assign("0123456");
+        f.ctx.History.HdbReadState = HdbReadState::Reading;
+        f.Put(976, HostBoolean, 1);  // opens the port and queues the dial: the dial waits
+        ASSERT_TRUE(f.rec->SerialPort->Active());
+        ASSERT_TRUE(f.ctx.Stations[2]->DialRequested);
+
+        std::atomic<bool> returned{false};
+        const std::string big(1 << 20, 'x');
+        std::thread writer([&] {
+            f.rec->SerialPort->WriteString(big);
+            returned = true;
+        });
+        ASSERT_TRUE(Eventually([&] {
+            int n = 0;
+            ::ioctl(pty.master(), FIONREAD, &n);
+            return n > 0;
+        }));
+        // The far end starts reading once the write has ended.
+        std::string received;
+        std::atomic<bool> stop{false};
+        std::thread reader([&] {
+            Eventually([&] { return returned.load() || stop.load(); });
+            Eventually([&] {
+                received += pty.Drain();
+                return (!received.empty() && received.back() == '\r') || stop.load();
+            });
+        });
+        f.Put(c.channel, HostBoolean, c.value);
+        const bool ended = Eventually([&] { return returned.load(); });
+        EXPECT_TRUE(ended);
+        if (!ended) f.rec->SerialPort->SetActive(false);  // ends the write
+        writer.join();
+        if (!c.carriageReturn || !ended) stop = true;  // nothing more comes
+        reader.join();
+        EXPECT_LT(received.size(), big.size());  // the write ended before all of it went out
+        if (c.carriageReturn) {
+            ASSERT_FALSE(received.empty());
+            EXPECT_EQ(received.back(), '\r');
+            EXPECT_EQ(received.find('\r'), received.size() - 1);
+            EXPECT_FALSE(f.ctx.Stations[2]->DialRequested);
+        }
+    }
 }

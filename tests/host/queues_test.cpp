@@ -81,6 +81,21 @@ TEST(RequestQueue, EqualityOfKindsWithAndWithoutData) {
     ExpectConsistent(q);
 }
 
+TEST(RequestQueue, AnElementWriteWaitingBehindTheHeadTakesTheNewerValue) {
+    RequestQueue q;
+    MemoryBlock block;
+    EXPECT_TRUE(AppendRequest(q, 1, ReqBlockItemWrite, 2, "old", &block));  // the head
+    EXPECT_TRUE(AppendRequest(q, 1, ReqBlockItemWrite, 2, "one", &block));
+    EXPECT_TRUE(AppendRequest(q, 1, ReqBlockItemWrite, 3, "other", &block));
+    EXPECT_FALSE(AppendRequest(q, 1, ReqBlockItemWrite, 2, "two", &block));
+    EXPECT_EQ(Datas(q), (std::vector<std::string>{"old", "two", "other"}));
+    // Other kinds that ignore the data keep the waiting request as it is.
+    EXPECT_TRUE(AppendRequest(q, 1, ReqBlockRead, 1, "a", &block));
+    EXPECT_FALSE(AppendRequest(q, 1, ReqBlockRead, 1, "b", &block));
+    EXPECT_EQ(q.Tail->Data.str(), "a");
+    ExpectConsistent(q);
+}
+
 TEST(RequestQueue, RemovingTheHeadMiddleAndTail) {
     RequestQueue q;
     for (std::uint8_t i = 1; i <= 4; ++i) AppendRead(q, 1, Addr(0, 0, i));

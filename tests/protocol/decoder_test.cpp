@@ -670,6 +670,26 @@ TEST_F(AnswerOfAnotherStation, AnErrorReportAndAControlErrorAreTaken) {
     EXPECT_EQ(ctx.ErrorTotal.load(), 0.0);
 }
 
+TEST_F(AnswerOfAnotherStation, ALateQqAnswerAfterAnAnsweredCallIsNoCallReport) {
+    // Station 5's read timed out; its answer comes while station 6's request waits.
+    ctx.AnsweredCall = true;
+    st5().CallCode = 7;
+    const std::string late = Routed(1, 5, std::string("Qq") + B({0x4E, 0x61, 0xBC, 0x00}));
+    EXPECT_TRUE(DecodeMess(ctx, late, "request of ST6", 3));
+    EXPECT_FALSE(st5().ActiveReport);
+    EXPECT_FALSE(st5().OnLine);
+    EXPECT_EQ(st5().CallCode, 7u);
+    EXPECT_TRUE(st5().Unreachable);  // nothing taken: the station is not refreshed
+    EXPECT_TRUE(ctx.PendingEventText.empty());
+    EXPECT_EQ(ctx.ErrorTotal.load(), 1.0);
+    EXPECT_FALSE(ctx.Scheduler.AckPending);
+    // The same frame with no request waiting is the station's call report.
+    EXPECT_TRUE(DecodeMess(ctx, late, {}));
+    EXPECT_TRUE(st5().ActiveReport);
+    EXPECT_TRUE(st5().OnLine);
+    EXPECT_EQ(st5().CallCode, 12345678u);
+}
+
 TEST_F(AnswerOfAnotherStation, TheStationAskedTakesItsAnswerWhereAnotherHasTheSameAddress) {
     st6().Address = 5;  // stations 2 and 3 both answer as 5, behind different numbers
     EXPECT_TRUE(DecodeMess(ctx, Routed(1, 5, B({'B', 0x01, 0x0F})), "request of ST6", 3));

@@ -91,28 +91,94 @@ TEST_F(Exchange, AFrameFromAnotherStationAnswersNothingAndTheRequestRunsIntoItsT
     EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);  // the pause after an answer
 }
 
-TEST_F(Exchange, AReportOfAnotherStationIsAcknowledgedBeforeTheRequestGoesAgain) {
+TEST_F(Exchange, AReportOfAnotherStationIsAcknowledgedAndTheRequestWaitsOnForItsAnswer) {
+    QueueWrite(1);
+    Steps(2);
+    ASSERT_EQ(sent.size(), 1u);
+    Feed(Routed(6, "H", 'Y'));
+    for (int i = 0; i < 8 && ctx->Scheduler.TxState.load() != zk::TxState::Pause; ++i) Steps(1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
+    EXPECT_TRUE(Station(2).ActiveReport);
+    EXPECT_TRUE(ctx->Scheduler.Outstanding);
+    EXPECT_TRUE(Station(1).AwaitingAnswer);
+    EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
+    EXPECT_EQ(ctx->ErrorTotal.load(), 0.0);
+
+    ctx->Timers.Silence = 21.0;
+    Steps(3);  // the acknowledgement, then back to waiting for the answer
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[1][2], 'y');  // the acknowledgement goes back to station 6
+    EXPECT_EQ(static_cast<std::uint8_t>(sent[1][0]), 6);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Receiving);
+    EXPECT_TRUE(Station(1).AwaitingAnswer);
+
+    // The station took the request: its answer settles it, and it is not sent a second time.
+    Feed(Routed(5, "QQ"));
+    Steps(8);
+    EXPECT_EQ(sent.size(), 2u);
+    EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
+    EXPECT_FALSE(Station(1).AwaitingAnswer);
+    EXPECT_EQ(Station(1).RetryCount, 0);
+    EXPECT_EQ(Station(1).TimeoutCount, 0u);
+}
+
+TEST_F(Exchange, AnAnswerLostAfterTheAcknowledgementOfAnotherStationIsATimeOut) {
     QueueWrite(1);
     Steps(2);
     ASSERT_EQ(sent.size(), 1u);
     const std::string request = sent[0];
     Feed(Routed(6, "H", 'Y'));
     for (int i = 0; i < 8 && ctx->Scheduler.TxState.load() != zk::TxState::Pause; ++i) Steps(1);
-    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
-    EXPECT_TRUE(Station(2).ActiveReport);
-    EXPECT_FALSE(ctx->Scheduler.Outstanding);
-    EXPECT_FALSE(Station(1).AwaitingAnswer);
-    EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
-    EXPECT_EQ(ctx->ErrorTotal.load(), 0.0);
-
     ctx->Timers.Silence = 21.0;
-    Steps(3);  // the acknowledgement, back to choosing, the request again
+    Steps(3);
+    ASSERT_EQ(sent.size(), 2u);
+    ctx->SinceTransmit = 1.5;  // the answer time of the request runs out
+    Steps(3);
+    EXPECT_EQ(Station(1).TimeoutCount, 1u);
+    EXPECT_EQ(ctx->ErrorTotal.load(), 1.0);
     ASSERT_EQ(sent.size(), 3u);
-    EXPECT_EQ(sent[1][2], 'y');  // the acknowledgement goes back to station 6
-    EXPECT_EQ(static_cast<std::uint8_t>(sent[1][0]), 6);
-    EXPECT_EQ(sent[2], request);
-    EXPECT_EQ(Station(1).RetryCount, 0);
-    EXPECT_EQ(Station(1).TimeoutCount, 0u);
+    EXPECT_EQ(sent[2], request);  // the answer was lost: the request goes again
+}
+
+TEST_F(Exchange, AnAnswerOfAStationMarkedUnreachableSettlesItsRequestOnce) {
+    // A station with a telephone number, marked unreachable after an earlier give-up.
+    Station(1).PhoneNumber.assign("123");
+    Station(1).Unreachable = true;
+    ctx->Global.NUM_MORVEL_ERROR = 3;
+    QueueWrite(1);
+    Steps(2);
+    ASSERT_EQ(sent.size(), 1u);
+    Feed(Routed(5, "QQ"));
+    Steps(8);
+    ctx->Timers.Silence = 21.0;
+    Steps(8);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(CountRequests(ctx->WriteQueue), 0u);
+    EXPECT_FALSE(Station(1).Unreachable);  // the answer woke it
+    EXPECT_FALSE(Station(1).AwaitingAnswer);
+}
+
+TEST_F(Exchange, ASendThatNeverFinishesIsSettledLikeALostAnswer) {
+    QueueWrite(1);
+    QueueWrite(2);
+    Steps(1);
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
+    ctx->Line.TxWaiting = 12;  // the port does not get the text out
+    Steps(1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Sending);
+    EXPECT_TRUE(Station(1).AwaitingAnswer);
+
+    ctx->SinceTransmit = 1.5;
+    Steps(1);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::TimedOut);
+    EXPECT_FALSE(Station(1).AwaitingAnswer);
+    EXPECT_EQ(ctx->ErrorTotal.load(), 1.0);
+    EXPECT_EQ(Station(1).RetryCount, 1);
+    EXPECT_EQ(ctx->WriteQueue.Head->Station, 2);  // rotated behind the other write
+    Steps(1);
+    EXPECT_EQ(Station(1).TimeoutCount, 1u);
+    EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
 }
 
 TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
@@ -163,15 +229,27 @@ TEST_F(Exchange, ARequestTheEncoderRefusesIsDroppedAndTheNextGoesOut) {
 }
 
 TEST_F(Exchange, AFrameWhilePollingIsHeldSettlesNoRequest) {
+    // A write went out and was answered; the hold after an answered call begins in the pause
+    // and keeps the choice of that write while nothing is sent.
+    QueueWrite(1);
+    Steps(2);
+    Feed(Routed(5, "QQ"));
+    Steps(8);
+    ASSERT_EQ(sent.size(), 1u);
+    ASSERT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Pause);
+    ASSERT_EQ(CountRequests(ctx->WriteQueue), 0u);
     ctx->Scheduler.HoldPolling = true;
     QueueWrite(1);
+    ctx->Timers.Silence = 21.0;
+    Steps(2);
+    ASSERT_TRUE(ctx->Scheduler.WriteChosen);
     Feed(Routed(5, "QQ"));
     Steps(12);
-    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(CountRequests(ctx->WriteQueue), 1u);
-    EXPECT_EQ(Station(1).RequestCount, 0u);
+    EXPECT_EQ(Station(1).RequestCount, 1u);
     EXPECT_EQ(Station(1).RetryCount, 0);
-    EXPECT_EQ(ctx->Framing.AcceptedCount.load(), 1.0);
+    EXPECT_EQ(ctx->Framing.AcceptedCount.load(), 2.0);
 }
 
 TEST_F(Exchange, ARingRequestIsNotedByItsRingPositionAndItsTimeOutNamesTheRingStation) {

@@ -44,7 +44,7 @@ TEST_F(Settle, TheRulesForAnsweredAndTimedOutRequests) {
         {"answered, no number", false, 0, 1, false, false, false, Outcome::Answered, Result::Dropped, 0, false},
         {"answered, no number, unreachable", false, 0, 1, true, false, false, Outcome::Answered, Result::Dropped, 0, true},
         {"answered, number", true, 0, 3, false, false, false, Outcome::Answered, Result::Dropped, 0, false},
-        {"answered, number, unreachable", true, 0, 3, true, false, false, Outcome::Answered, Result::Rotated, 0, true},
+        {"answered, number, unreachable", true, 0, 3, true, false, false, Outcome::Answered, Result::Dropped, 0, true},
         {"answered, number, retries used up", true, 3, 3, false, false, false, Outcome::Answered, Result::Dropped, 0, true},
         {"timed out, no number", false, 5, 1, false, false, false, Outcome::TimedOut, Result::Rotated, 6, false},
         {"timed out, no number, only node", false, 0, 1, false, false, true, Outcome::TimedOut, Result::StaysFirst, 1, false},
