@@ -247,12 +247,13 @@ bool LoadReal(ParReader& r, int key, double& target) {
     return true;
 }
 
-std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key) {
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key, bool keepCase) {
     if (ItemIs(r, "NONE")) {
         r.KeyLoaded[static_cast<std::size_t>(key)] = true;
         return std::string();
     }
-    Str255 text(r.Item.view());
+    // The value item as written, cut as Item is, when the case must stay.
+    Str255 text(keepCase ? Cut(r.RawItem.view(), 80) : r.Item.view());
     text += RestOfLine(r);
     WriteLog(ctx.Log, "LoadString", text);
     auto value = ParseStringValue(text);

@@ -124,11 +124,12 @@ bool LoadWord(const ConfigContext& ctx, ParReader& r, int key, std::uint16_t& ta
 bool LoadLongWord(ParReader& r, int key, std::int32_t& target);
 bool LoadByte(ParReader& r, int key, std::uint8_t& target);
 bool LoadReal(ParReader& r, int key, double& target);
-// NONE, or the string read from the value item and the rest of its line.
-std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key);
+// NONE, or the string read from the value item and the rest of its line. The value item
+// arrives in upper case unless `keepCase` (a file name where names keep their case).
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key, bool keepCase = false);
 template <std::size_t N>
-bool LoadString(const ConfigContext& ctx, ParReader& r, int key, ShortStr<N>& target) {
-    auto value = LoadStringValue(ctx, r, key);
+bool LoadString(const ConfigContext& ctx, ParReader& r, int key, ShortStr<N>& target, bool keepCase = false) {
+    auto value = LoadStringValue(ctx, r, key, keepCase);
     if (!value) return false;
     target.assign(*value);
     return true;

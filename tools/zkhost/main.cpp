@@ -192,6 +192,7 @@ int main(int argc, char** argv) {
     // The names of the channels come from the driver's own loader, as `check` shows them.
     const zkhost::CheckResult checked = zkhost::CheckParameterFile(parFile);
     std::vector<zkhost::Command> script;
+    std::vector<std::string> scriptOrigins;  // where each command of the script stands
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string error;
         zkhost::Command command;
@@ -199,7 +200,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "zkhost: %s: %s\n", origins[i].c_str(), error.c_str());
             return kExitUsage;
         }
-        if (command.Op != zkhost::OpKind::None) script.push_back(command);
+        if (command.Op != zkhost::OpKind::None) {
+            script.push_back(command);
+            scriptOrigins.push_back(origins[i]);
+        }
     }
 
     zktool::DriverApi api;
@@ -237,6 +241,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     int status = ok ? kExitOk : kExitNoDriver;
+    zkhost::HangUpResult hangUp = zkhost::HangUpResult::NothingUp;
     zkhost::Runner runner(api, driver, checked.Channels, options);
     // The window exists also when Init failed (it is made first), so it is checked either way.
     if (windowCheck) {
@@ -250,14 +255,21 @@ int main(int argc, char** argv) {
             status = zkhost::RunLiveView(api, driver, runner, checked, parFile);
         } else {
             if (options.Events) runner.Pause(0);  // the lines Init wrote
-            for (const zkhost::Command& command : script) {
-                if (!runner.Run(command)) {
-                    if (!zkhost::Runner::Interrupt.load()) status = kExitFailed;
+            for (std::size_t i = 0; i < script.size(); ++i) {
+                if (!runner.Run(script[i])) {
+                    if (!zkhost::Runner::Interrupt.load()) {
+                        status = kExitFailed;
+                        std::fprintf(stderr, "zkhost: %s: %s; the script stops here\n", scriptOrigins[i].c_str(),
+                                     runner.Failure().empty() ? "the command failed" : runner.Failure().c_str());
+                    } else {
+                        std::fprintf(stderr, "zkhost: %s: interrupted by signal %d\n", scriptOrigins[i].c_str(),
+                                     zkhost::Runner::Interrupt.load());
+                    }
                     break;
                 }
             }
         }
-        runner.HangUpAll(hangupWait);
+        hangUp = runner.HangUpAll(hangupWait);
     }
     if (options.Events) runner.Pause(0);
     const auto doneStart = std::chrono::steady_clock::now();
@@ -269,7 +281,13 @@ int main(int argc, char** argv) {
     }
     api.DisposeDriver(driver);
     if (const int signal = zkhost::Runner::Interrupt.load()) {
-        std::fprintf(stderr, "zkhost: stopped by signal %d after hanging up and stopping the driver\n", signal);
+        const char* done = hangUp == zkhost::HangUpResult::HungUp     ? "after hanging up and stopping the driver"
+                           : hangUp == zkhost::HangUpResult::NothingUp ? "after stopping the driver (no line was up)"
+                           : hangUp == zkhost::HangUpResult::TimedOut
+                               ? "after stopping the driver; the hang-up did not finish in time, the modem may still hold the line"
+                               : "after stopping the driver; a second signal cut the hang-up short, the modem may still "
+                                 "hold the line";
+        std::fprintf(stderr, "zkhost: stopped by signal %d %s\n", signal, done);
         return 128 + signal;
     }
     return status;
