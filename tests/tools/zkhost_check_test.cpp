@@ -161,7 +161,7 @@ TEST(ZkhostCheck, EachMessageNamesTheWordThatCausedItAndWhatTheDriverStores) {
         std::map<int, std::string> replaced;
         std::vector<const char*> texts;  // each in some warning
     } cases[] = {
-        {{{16, "QQ READ 3003 0 24 0 LONG END"}}, {"'LONG' in the value of QQ", "QQ is mandatory"}},
+        {{{16, "QQ READ 3003 0 24 0 LONG END"}}, {"'LONG' in the value of QQ", "QQ counts as not loaded, so [STATION] of station 1 fails"}},
         {{{14, "BINAR_IN_XOR 2 BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR FROM_GLOBAL"}},
          {"'BINAR_OUT_XOR' in the value of BINAR_IN_XOR", "BINAR_OUT_XOR, DEF_ANALOG_IN_ADDR on that line"}},
         {{{13, "NUM_BINAR_IN 300 NUM_BINAR_OUT 8 NUM_ANALOG_IN 70 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0"}},

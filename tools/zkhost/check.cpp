@@ -318,30 +318,39 @@ private:
         for (const ParNote& n : diag_.Notes)
             if (n.Kind == ParNoteKind::KeyMissing) missing.insert(KeyOfNote(n));
         std::set<KeyOf> said;
-        auto consequence = [&](const ParNote& n, const std::string& key) {
-            const KeyOf k{n.Group, n.Station, Upper(key)};
-            if (!missing.count(k) || said.count(k)) return std::string();
-            said.insert(k);
-            std::string text = "; " + key + " is mandatory, so " + Where(n) + " fails";
+        // What the failure of mandatory keys (those of `keys` reported missing) means, once.
+        auto consequence = [&](const ParNote& n, const std::vector<std::string>& keys) {
+            std::string list;
+            int count = 0;
+            for (const std::string& key : keys) {
+                const KeyOf k{n.Group, n.Station, Upper(key)};
+                if (!missing.count(k) || said.count(k)) continue;
+                said.insert(k);
+                list += (list.empty() ? "" : ", ") + key;
+                ++count;
+            }
+            if (!count) return std::string();
+            std::string text = "; " + list + (count == 1 ? " counts" : " count") + " as not loaded, so " + Where(n) + " fails";
             if (n.Station > 0 && out.Accepted)
                 text += " (the station is counted but only partly loaded, the station groups after it are not read)";
             else if (!out.Accepted)
                 text += " and the driver refuses the file";
             return text;
         };
-        auto swallowedKeys = [&](const ParNote& n, const std::string& words) {
+        // The keys among the words that a value took into its line, and what that means.
+        auto swallowedKeys = [&](const ParNote& n, const std::string& words, const std::string& own) {
+            std::vector<std::string> keys;
             std::string text;
             for (const std::string& w : Words(words)) {
                 const KeyOf k{n.Group, n.Station, w};
                 if (missing.count(k) && !said.count(k)) {
                     text += (text.empty() ? "; so " : ", ") + w;
+                    keys.push_back(w);
                 }
             }
-            if (text.empty()) return text;
-            std::string out2 = text + " on that line " + (text.find(',') == std::string::npos ? "is" : "are") +
-                               " not read as key(s)";
-            for (const std::string& w : Words(words)) out2 += consequence(n, w);
-            return out2;
+            if (!text.empty()) text += keys.size() == 1 ? " on that line is not read as a key" : " on that line are not read as keys";
+            if (!own.empty()) keys.push_back(own);
+            return text + consequence(n, keys);
         };
         const auto& notes = diag_.Notes;
         bool skipBlock = false;  // the items of a memory block that failed, up to its end
@@ -371,7 +380,7 @@ private:
                     Warn(out, n.Line, "swallowed",
                          "the string value of " + n.Key + " in " + Where(n) + " takes the rest of its line: '" +
                              Utf8(n.Detail) + "' is part of it and ignored; a string value must end its line" +
-                             swallowedKeys(n, n.Detail));
+                             swallowedKeys(n, n.Detail, ""));
                     break;
                 case ParNoteKind::UnknownKey: {
                     std::string text = "'" + Utf8(n.Item) + "' is no key of " + Where(n);
@@ -439,7 +448,7 @@ private:
                         text = "'" + Utf8(n.Item) + "' in the value of " + n.Key + " in " + Where(n) + " " + n.Detail;
                         const std::size_t colon = n.Detail.find(": ");
                         if (n.Key.find("_XOR") != std::string::npos && colon != std::string::npos)
-                            text += swallowedKeys(n, n.Detail.substr(colon + 2));
+                            text += swallowedKeys(n, n.Detail.substr(colon + 2), n.Key);
                         if (n.Key == "MEMORY_BLOCK") skipBlock = true;
                     } else {
                         text = "the value '" + Utf8(n.Item) + "' of " + n.Key + " in " + Where(n) + " does not parse";
@@ -447,7 +456,7 @@ private:
                             text += "; the setting falls back (a real to -999999.9, a byte to 0, other kinds keep "
                                     "what they held)";
                     }
-                    text += consequence(n, n.Key);
+                    text += consequence(n, {n.Key});
                     Warn(out, n.Line, "bad-value", text);
                     break;
                 }
