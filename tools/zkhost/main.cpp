@@ -68,7 +68,8 @@ void Usage(std::FILE* to) {
                  "                        wait until the value compares (OP = != < <= > >=, numbers as\n"
                  "                        numbers, true/false as 1/0); fails after SECS or as soon as the\n"
                  "                        stop condition holds (default: = 1), e.g. stop st2.unreachable\n"
-                 "  watch SECS CHANNEL... print the channels once a second (CHANNEL:TYPE or a name)\n"
+                 "  watch SECS CHANNEL... print the channels once a second (CHANNEL:TYPE or a name); a QQ\n"
+                 "                        item is asked for only while its station is on line, once per answer\n"
                  "  dial STATION          write 1 to the station's connect channel\n"
                  "  hangup [STATION]      write 0 to its connect channel; without one, the modem hang-up\n"
                  "  wait SECS             let the driver work\n"
@@ -80,8 +81,9 @@ void Usage(std::FILE* to) {
                  "\n"
                  "Exit status: 0 done; 1 a command failed (until not reached or stopped, a read without\n"
                  "answer, no value, not served, a write the driver ignores); 2 bad arguments or script;\n"
-                 "3 the library does not load or Init fails; 130/143 stopped by SIGINT/SIGTERM (after\n"
-                 "hanging up and Done). `check`: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
+                 "3 the library does not load or Init fails; 130/143 stopped by SIGINT/SIGTERM (the last\n"
+                 "line says whether the line was hung up). A failing command is named by its script line\n"
+                 "on stderr. `check`: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
 }
 
 void OnSignal(int signal) { zkhost::Runner::Interrupt = signal; }
