@@ -115,7 +115,11 @@ void SetGroupPos(const ConfigContext& ctx, ParReader& r, std::string_view group)
 Str255 RestOfLine(ParReader& r) {
     Str255 rest;
     if (r.LastSeparator != ' ' && r.LastSeparator != '\t') return rest;  // the item ended its line
+    const std::size_t start = r.Pos;
     while (r.Pos < r.Text.size() && r.Text[r.Pos] != '\r' && r.Text[r.Pos] != '\n') rest.append(r.Text[r.Pos++]);
+    if (r.Diag && r.Pos - start > rest.size())
+        NoteValueAt(r, ParNoteKind::LineCut, r.Text.substr(start + rest.size(), r.Pos - start - rest.size()),
+                    start + rest.size(), "");
     if (r.Pos < r.Text.size() && r.Text[r.Pos] == '\r') ++r.Pos;
     if (r.Pos < r.Text.size() && r.Text[r.Pos] == '\n') ++r.Pos;
     r.LastSeparator = '\n';
@@ -211,6 +215,7 @@ bool LoadWord(const ConfigContext& ctx, ParReader& r, int key, std::uint16_t& ta
     const auto v = ParseInteger(r.Item);
     if (!v) return CountBadValue(r), false;
     target = static_cast<std::uint16_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
+    if (target != *v) NoteValue(r, ParNoteKind::ValueCut, std::to_string(target));
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     return true;
 }
@@ -219,6 +224,7 @@ bool LoadLongWord(ParReader& r, int key, std::int32_t& target) {
     const auto v = ParseInteger(r.Item);
     if (!v) return CountBadValue(r), false;
     target = static_cast<std::int32_t>(static_cast<std::uint32_t>(*v) & 0xFFFFu);
+    if (target != *v) NoteValue(r, ParNoteKind::ValueCut, std::to_string(target));
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     return true;
 }
@@ -231,6 +237,7 @@ bool LoadByte(ParReader& r, int key, std::uint8_t& target) {
         return false;
     }
     target = static_cast<std::uint8_t>(static_cast<std::uint32_t>(*v) & 0xFFu);
+    if (target != *v) NoteValue(r, ParNoteKind::ValueCut, std::to_string(target));
     r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     return true;
 }
@@ -247,17 +254,38 @@ bool LoadReal(ParReader& r, int key, double& target) {
     return true;
 }
 
-std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key) {
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key, bool keepCase) {
     if (ItemIs(r, "NONE")) {
         r.KeyLoaded[static_cast<std::size_t>(key)] = true;
         return std::string();
     }
-    Str255 text(r.Item.view());
+    // The value item as written, cut as Item is, when the case must stay.
+    Str255 text(keepCase ? Cut(r.RawItem.view(), 80) : r.Item.view());
     text += RestOfLine(r);
     WriteLog(ctx.Log, "LoadString", text);
     auto value = ParseStringValue(text);
     if (value) r.KeyLoaded[static_cast<std::size_t>(key)] = true;
     else CountBadValue(r);
+    if (value && r.Diag) {
+        // The words outside quotes and codes, which the value ignores (keys written after it).
+        std::string ignored;
+        const std::string_view t = text.view();
+        for (std::size_t i = 0; i < t.size();) {
+            if (t[i] == '"') {
+                const auto close = t.find('"', i + 1);
+                if (close == std::string_view::npos) break;
+                i = close + 1;
+            } else if (t[i] == '$') {
+                i += 3;
+            } else {
+                if (t[i] != ' ' && t[i] != '\t') ignored += t[i];
+                else if (!ignored.empty() && ignored.back() != ' ') ignored += ' ';
+                ++i;
+            }
+        }
+        while (!ignored.empty() && ignored.back() == ' ') ignored.pop_back();
+        if (!ignored.empty()) NoteValue(r, ParNoteKind::Swallowed, ignored);
+    }
     return value;
 }
 
@@ -353,8 +381,43 @@ void NoteUnmatched(ParReader& r, std::string_view group, int station) {
 }
 
 void NoteBadValue(ParReader& r, int before, std::string_view group, int station, std::string_view key) {
-    if (r.Diag && r.BadValues != before)
+    if (!r.Diag) return;
+    bool bad = false;
+    for (ParNote& n : r.Pending) bad = bad || n.Kind == ParNoteKind::BadValue;
+    if (r.BadValues != before && !bad)
         AddNote(r, ParNoteKind::BadValue, group, station, key, r.BadItem.view(), r.BadPos);
+    for (ParNote& n : r.Pending) {
+        n.Group = group;
+        n.Station = station;
+        n.Key = key;
+        r.Diag->Notes.push_back(std::move(n));
+    }
+    r.Pending.clear();
+}
+
+void NoteValueAt(ParReader& r, ParNoteKind kind, std::string_view item, std::size_t pos, std::string_view detail) {
+    if (!r.Diag) return;
+    ParNote note;
+    note.Kind = kind;
+    note.Line = LineOf(r, pos);
+    note.Item = item;
+    note.Pos = pos;
+    note.Detail = detail;
+    r.Pending.push_back(std::move(note));
+}
+
+void NoteValue(ParReader& r, ParNoteKind kind, std::string_view detail) {
+    NoteValueAt(r, kind, r.RawItem.view(), r.ItemPos, detail);
+}
+
+void NoteLimit(ParReader& r, std::string_view written, unsigned stored) {
+    if (!r.Diag) return;
+    for (ParNote& n : r.Pending)
+        if (n.Kind == ParNoteKind::ValueCut && n.Pos == r.ItemPos) {
+            n.Detail += ", then kept to " + std::to_string(stored);
+            return;
+        }
+    NoteValueAt(r, ParNoteKind::ValueCut, written, r.ItemPos, "kept to " + std::to_string(stored));
 }
 
 void NoteMissingKeys(ParReader& r, const KeyEntry* keys, int count, std::string_view group, int station) {

@@ -48,6 +48,9 @@ enum class ParNoteKind {
     BadValue,       // the value item of Key did not parse (Item); the setting fell back
     KeyMissing,     // a mandatory key is absent or invalid; the group failed
     MissingEnd,     // the file ended inside the group
+    ValueCut,       // a number was stored cut to its width or kept to its limit (Item as written, Detail stored)
+    LineCut,        // the rest of a line beyond 255 characters was dropped (Item: what was dropped)
+    Swallowed,      // words on the rest of a string value's line were taken into it and ignored (Item)
 };
 
 struct ParNote {
@@ -58,6 +61,7 @@ struct ParNote {
     std::string Key;       // the key's name as the table spells it
     std::string Item;      // the item as written
     std::size_t Pos = 0;   // its offset in the file
+    std::string Detail;    // what became of it (the value stored, the reason), or empty
 };
 
 struct ParDiagnostics {
@@ -83,6 +87,7 @@ struct ParReader {
     int BadValues = 0;            // values that did not parse so far
     Str255 BadItem;               // the last of them, as written
     std::size_t BadPos = 0;       // and its offset
+    std::vector<ParNote> Pending;  // notes about the value being loaded, until its key is known
 
     explicit ParReader(std::string_view bytes);
     bool AtEnd() const { return Pos >= Text.size(); }
@@ -124,11 +129,12 @@ bool LoadWord(const ConfigContext& ctx, ParReader& r, int key, std::uint16_t& ta
 bool LoadLongWord(ParReader& r, int key, std::int32_t& target);
 bool LoadByte(ParReader& r, int key, std::uint8_t& target);
 bool LoadReal(ParReader& r, int key, double& target);
-// NONE, or the string read from the value item and the rest of its line.
-std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key);
+// NONE, or the string read from the value item and the rest of its line. The value item
+// arrives in upper case unless `keepCase` (a file name where names keep their case).
+std::optional<std::string> LoadStringValue(const ConfigContext& ctx, ParReader& r, int key, bool keepCase = false);
 template <std::size_t N>
-bool LoadString(const ConfigContext& ctx, ParReader& r, int key, ShortStr<N>& target) {
-    auto value = LoadStringValue(ctx, r, key);
+bool LoadString(const ConfigContext& ctx, ParReader& r, int key, ShortStr<N>& target, bool keepCase = false) {
+    auto value = LoadStringValue(ctx, r, key, keepCase);
     if (!value) return false;
     target.assign(*value);
     return true;
@@ -159,8 +165,14 @@ void NoteKey(ParReader& r, std::string_view group, int station, std::string_view
 // The current item matched no key of the group: a header inside the group, an unknown key, or
 // the value that followed an unknown key (not noted again).
 void NoteUnmatched(ParReader& r, std::string_view group, int station);
-// Values that failed since `before` (a BadValues count) are noted under the key.
+// Values that failed since `before` (a BadValues count) are noted under the key, with the
+// pending notes of its value.
 void NoteBadValue(ParReader& r, int before, std::string_view group, int station, std::string_view key);
+// A note about the value being loaded, at the current item; NoteBadValue gives it its key.
+void NoteValue(ParReader& r, ParNoteKind kind, std::string_view detail);
+void NoteValueAt(ParReader& r, ParNoteKind kind, std::string_view item, std::size_t pos, std::string_view detail);
+// A count that the loader keeps to its limit.
+void NoteLimit(ParReader& r, std::string_view written, unsigned stored);
 // Every key of the table (but END) whose KeyLoaded flag is false, at the group's header.
 void NoteMissingKeys(ParReader& r, const KeyEntry* keys, int count, std::string_view group, int station);
 

@@ -188,11 +188,11 @@ GroupResult LoadGlobal(const ConfigContext& ctx, ParReader& r) {
             }
             case GlbCucPath: {
                 Str255 path;
-                if (LoadString(ctx, r, key, path)) ctx.Global.CUC_PATH = CucDirectory(path);
+                if (LoadString(ctx, r, key, path, !FileNamesIgnoreCase())) ctx.Global.CUC_PATH = CucDirectory(path);
                 break;
             }
             case GlbStayInQueue: LoadSwitch(ctx, r, key, ctx.Global.STAY_IN_QUEUE_ON_TIMEOUT); break;
-            case GlbLogFile: LoadString(ctx, r, key, ctx.Log.LogFileName); break;
+            case GlbLogFile: LoadString(ctx, r, key, ctx.Log.LogFileName, !FileNamesIgnoreCase()); break;
             case GlbBeep: {
                 bool beep = ctx.Global.BEEP;
                 if (LoadSwitch(ctx, r, key, beep)) ctx.Global.BEEP = beep;

@@ -56,6 +56,15 @@ int ChannelKindOfKey(int key) {
 
 void SetLoaded(ParReader& r, int key, bool loaded) { r.KeyLoaded[static_cast<std::size_t>(key)] = loaded; }
 
+// A point count: a byte, kept to the largest count of its kind.
+void LoadCount(ParReader& r, int key, std::uint8_t& target, std::uint8_t limit) {
+    LoadByte(r, key, target);
+    if (target > limit) {
+        target = limit;
+        NoteLimit(r, r.RawItem.view(), limit);
+    }
+}
+
 // Index 1.. of the first word the item matches (ASCII case ignored), or 0.
 template <std::size_t N>
 std::uint8_t WordCode(const ParReader& r, const std::string_view (&words)[N]) {
@@ -100,8 +109,14 @@ void LoadBinarXOR(const ConfigContext& ctx, ParReader& r, int key, std::array<bo
         rest.remove_prefix(start);
         const auto end = std::min(rest.find_first_of(" \t"), rest.size());
         const auto point = ParseInteger(rest.substr(0, end));
+        const std::string_view from = rest;  // the word and what follows it
         rest.remove_prefix(end);
         if (!point || *point < 1 || *point > 96) {
+            if (r.Diag)
+                NoteValueAt(r, ParNoteKind::BadValue, from.substr(0, end), r.ItemPos,
+                            "is no point number 1..96; a point list takes the rest of its line, and the words "
+                            "after it are part of the list: " +
+                                std::string(from));
             SetLoaded(r, key, false);
             return;
         }
@@ -211,6 +226,7 @@ void LoadAnalogLimits(const ConfigContext& ctx, ParReader& r, int key, std::arra
 void LoadChannelItem(const ConfigContext& ctx, ParReader& r, int key, StationRecord& s) {
     const std::uint8_t direction = WordCode(r, kDirectionWords);
     if (!direction) {
+        NoteValue(r, ParNoteKind::BadValue, "is no direction of a QQ item (READ, WRITE, BIDIR)");
         SetLoaded(r, key, false);
         return;
     }
@@ -225,6 +241,8 @@ void LoadChannelItem(const ConfigContext& ctx, ParReader& r, int key, StationRec
     NextItem(ctx, r);
     item->Type = WordCode(r, kQqTypeWords);
     if (!item->Type) {
+        NoteValue(r, ParNoteKind::BadValue,
+                  "is no type of a QQ item (BYTE, WORD, INTEGER, CARDINAL, LONGINT, REAL, STRING)");
         SetLoaded(r, key, false);
         return;
     }
@@ -252,8 +270,16 @@ void LoadMemoryBlock(const ConfigContext& ctx, ParReader& r, int key, StationRec
                 NextItem(ctx, r);
                 if (r.RawItem.view() == "TYPES_END" || r.Item.empty()) break;
                 const std::uint8_t type = ExactCode(r.RawItem.view(), kElementTypeWords);
+                if (!type)
+                    NoteValue(r, ParNoteKind::BadValue,
+                              "is no element type (BYTE, WORD, INTEGER, CARDINAL, LONGINT, REAL, written exactly so, "
+                              "in upper case); the block is dropped");
                 NextItem(ctx, r);
                 const std::uint8_t direction = ExactCode(r.RawItem.view(), kElementDirectionWords);
+                if (type && !direction)
+                    NoteValue(r, ParNoteKind::BadValue,
+                              "is no element direction (INPUT, OUTPUT, BIDIR, written exactly so, in upper case); "
+                              "the block is dropped");
                 // A block holds at most 255 elements of at most 255 bytes in all.
                 if (!type || !direction || block->Types.size() >= 255 || total + ElementSize(type) > 255) {
                     failed = true;
@@ -322,12 +348,12 @@ void LoadStations(const ConfigContext& ctx, ParReader& r) {
                 case StAddress: LoadByte(r, key, s.Address); break;
                 case StRetranslation: LoadByte(r, key, s.Retranslation); break;
                 case StName: LoadString(ctx, r, key, s.Name); break;
-                case StNumBinarIn: LoadByte(r, key, s.NumBinarIn), s.NumBinarIn = std::min<std::uint8_t>(s.NumBinarIn, 96); break;
-                case StNumBinarOut: LoadByte(r, key, s.NumBinarOut), s.NumBinarOut = std::min<std::uint8_t>(s.NumBinarOut, 96); break;
-                case StNumAnalogIn: LoadByte(r, key, s.NumAnalogIn), s.NumAnalogIn = std::min<std::uint8_t>(s.NumAnalogIn, 64); break;
-                case StNumCounterIn: LoadByte(r, key, s.NumCounterIn), s.NumCounterIn = std::min<std::uint8_t>(s.NumCounterIn, 48); break;
-                case StNumMemoryIn: LoadByte(r, key, s.NumMemoryIn), s.NumMemoryIn = std::min<std::uint8_t>(s.NumMemoryIn, 45); break;
-                case StNumMemoryOut: LoadByte(r, key, s.NumMemoryOut), s.NumMemoryOut = std::min<std::uint8_t>(s.NumMemoryOut, 100); break;
+                case StNumBinarIn: LoadCount(r, key, s.NumBinarIn, 96); break;
+                case StNumBinarOut: LoadCount(r, key, s.NumBinarOut, 96); break;
+                case StNumAnalogIn: LoadCount(r, key, s.NumAnalogIn, 64); break;
+                case StNumCounterIn: LoadCount(r, key, s.NumCounterIn, 48); break;
+                case StNumMemoryIn: LoadCount(r, key, s.NumMemoryIn, 45); break;
+                case StNumMemoryOut: LoadCount(r, key, s.NumMemoryOut, 100); break;
                 case StBinarInXor: LoadBinarXOR(ctx, r, key, s.InvertIn); break;
                 case StBinarOutXor: LoadBinarXOR(ctx, r, key, s.InvertOut); break;
                 case StDefAnalogInAddr: LoadWord(ctx, r, key, s.DefAnalogInAddr); break;

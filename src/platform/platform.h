@@ -35,6 +35,9 @@ struct Clock {
 std::string RootDirectory();
 // The separator appended to a directory.
 char PathSeparator();
+// True where the file system ignores the case of file names (Windows); a path read from the
+// parameter file must keep its case where it does not.
+bool FileNamesIgnoreCase();
 // True when the path names an existing directory.
 bool DirectoryExists(const std::string& path);
 // True when the path names an existing file.

@@ -42,6 +42,8 @@ std::string RootDirectory() { return "./"; }
 
 char PathSeparator() { return '/'; }
 
+bool FileNamesIgnoreCase() { return false; }
+
 bool DirectoryExists(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -44,6 +44,8 @@ std::string RootDirectory() { return "C:\\"; }
 
 char PathSeparator() { return '\\'; }
 
+bool FileNamesIgnoreCase() { return true; }
+
 bool DirectoryExists(const std::string& path) {
     const DWORD a = GetFileAttributesA(path.c_str());
     return !path.empty() && a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);

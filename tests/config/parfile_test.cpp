@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "par_load.h"
 #include "platform/platform.h"
@@ -303,6 +304,32 @@ TEST(GlobalGroup, CucPathEndsInExactlyOneSeparator) {
         ASSERT_TRUE(p.ok) << p.error();
         EXPECT_EQ(p.ctx().Global.CUC_PATH.view(), c.stored) << c.value;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Where file names heed case, LOG_FILE and CUC_PATH keep the case of their value item; every
+// other string value, and both of them where names ignore case, arrive upper-cased.
+TEST(GlobalGroup, FileNamesKeepTheirCaseWhereTheSystemHeedsIt) {
+    zktest::TempDir dir;
+    const std::string d = dir.path() + "/Site";
+    ASSERT_TRUE(std::filesystem::create_directory(d));
+    const bool keep = !FileNamesIgnoreCase();
+    auto upper = [](std::string s) {
+        for (char& c : s)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return s;
+    };
+    ParText t;
+    t.global = Replace(t.global, "\r\nEND",
+                       "\r\nLOG_FILE \"" + d + "/log.txt\"\r\nCUC_PATH \"" + d + "\"\r\nPRESUFFIX \"p\"\r\nEND");
+    ParLoad p(t.str());
+    ASSERT_TRUE(p.ok) << p.error();
+    EXPECT_EQ(p.ctx().Log.LogFileName.view(), keep ? d + "/log.txt" : upper(d + "/log.txt"));
+    EXPECT_EQ(p.ctx().Global.CUC_PATH.view(), (keep ? d : upper(d)) + PathSeparator());
+    EXPECT_EQ(p.ctx().Global.PRESUFFIX.view(), "P");
 }
 
 }  // namespace

@@ -95,6 +95,47 @@ TEST(ZkhostCheck, WarnsAboutTheFilesIntegratorsGetWrong) {
          1, {{21, "system-channel"}}, {"system-channel"}},
         {"groups out of order are refused", {{1, "[GLOBAL]"}, {6, "[COM]"}}, 2, {{1, "skipped"}}, {}},
         {"the last station without END", {{22, ""}}, 1, {{17, "missing-end"}}, {"missing-end"}},
+        // Each cause is named once, on its own line and with its word.
+        {"a typo in a QQ type", {{16, "QQ READ 3003 0 24 0 LONG END"}}, 2, {{16, "bad-value"}}, {"bad-value"}},
+        {"a point list that does not end its line",
+         {{14, "BINAR_IN_XOR 2 BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR FROM_GLOBAL"}}, 2, {{14, "bad-value"}},
+         {"bad-value"}},
+        {"an element type in lower case",
+         {{21, "DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE DEF_COUNTER_IN NONE ORIGINAL_CHANNELS PHONE 222 MEMORY_BLOCK "
+               "ADDR 100 CHANNEL 3000 CHANNEL_READ 3100 TYPES word INPUT TYPES_END MEMORY_BLOCK_END"}},
+         1, {{21, "bad-value"}}, {"bad-value"}},
+        {"a key given twice", {{13, "NUM_BINAR_IN 16 NUM_BINAR_OUT 8 NUM_ANALOG_IN 8 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 "
+                                    "NUM_MEMORY_OUT 0 NUM_BINAR_OUT 16"}},
+         1, {{13, "duplicate-key"}}, {"duplicate-key"}},
+        {"a mandatory real that does not parse", {{8, "ADDRESS 1 ANSWER_TIME 4,5 SILENCE_WAIT 50 RTS_TIME_ON 0 RTS_TIME_OFF 0"}},
+         2, {{8, "bad-value"}}, {"bad-value"}},
+        // Values the reader cuts, clamps or swallows.
+        {"counts cut to 8 bits and kept to their limit",
+         {{13, "NUM_BINAR_IN 300 NUM_BINAR_OUT 8 NUM_ANALOG_IN 70 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0"}},
+         1, {{13, "value-cut"}}, {"value-cut", "count-not-8"}},
+        {"a byte address", {{8, "ADDRESS 300 ANSWER_TIME 2.5 SILENCE_WAIT 50 RTS_TIME_ON 0 RTS_TIME_OFF 0"}}, 1,
+         {{8, "value-cut"}}, {"value-cut"}},
+        {"a QQ channel and address byte", {{16, "QQ READ 70000 0 256 0 WORD END"}}, 1, {{16, "value-cut"}},
+         {"value-cut"}},
+        {"a rate above 16 bits", {{2, "IRQ 4 BASE 1016 BAUD 115200 BITS 8 PARITY NONE STOP 1"}}, 1,
+         {{2, "value-cut"}, {2, "baud"}}, {"value-cut", "baud"}},
+        {"a negative pause", {{9, "DEF_ANALOG_IN_ADDR 256 SLEEP_TIME 60 IDLE_TIME -1"}}, 1, {{9, "value-cut"}},
+         {"value-cut"}},
+        {"a string value that swallows the keys after it",
+         {{9, "DEF_ANALOG_IN_ADDR 256 SLEEP_TIME 60 LOG_FILE \"x.log\" BEEP ON"}}, 1, {{9, "swallowed"}},
+         {"swallowed"}},
+        {"a point list longer than the line the reader keeps",
+         {{14, [] {
+               std::string l = "BINAR_IN_XOR";
+               for (int i = 1; i <= 96; ++i) l += " " + std::to_string(i);
+               return l;
+           }()},
+          {15, "BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR FROM_GLOBAL DEF_MEMORY_IN NONE DEF_MEMORY_OUT NONE "
+               "DEF_COUNTER_IN NONE ORIGINAL_CHANNELS PHONE 111"}},
+         1, {{14, "line-cut"}}, {"line-cut"}},
+        {"analog inputs not in eights", {{19, "NUM_BINAR_IN 16 NUM_BINAR_OUT 8 NUM_ANALOG_IN 2 NUM_COUNTER_IN 0 "
+                                              "NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0"}},
+         1, {{19, "count-not-8"}}, {"count-not-8"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -111,6 +152,33 @@ TEST(ZkhostCheck, WarnsAboutTheFilesIntegratorsGetWrong) {
                 for (const char* code : c.only) allowed = allowed || w.Code == code;
                 EXPECT_TRUE(allowed) << "unexpected [" << w.Code << "] " << w.Text;
             }
+        }
+    }
+}
+
+TEST(ZkhostCheck, EachMessageNamesTheWordThatCausedItAndWhatTheDriverStores) {
+    const struct {
+        std::map<int, std::string> replaced;
+        std::vector<const char*> texts;  // each in some warning
+    } cases[] = {
+        {{{16, "QQ READ 3003 0 24 0 LONG END"}}, {"'LONG' in the value of QQ", "QQ counts as not loaded, so [STATION] of station 1 fails"}},
+        {{{14, "BINAR_IN_XOR 2 BINAR_OUT_XOR NONE DEF_ANALOG_IN_ADDR FROM_GLOBAL"}},
+         {"'BINAR_OUT_XOR' in the value of BINAR_IN_XOR", "BINAR_OUT_XOR, DEF_ANALOG_IN_ADDR on that line"}},
+        {{{13, "NUM_BINAR_IN 300 NUM_BINAR_OUT 8 NUM_ANALOG_IN 70 NUM_COUNTER_IN 0 NUM_MEMORY_IN 0 NUM_MEMORY_OUT 0"}},
+         {"300 of NUM_BINAR_IN in [STATION] of station 1 does not fit: the driver stores 44",
+          "70 of NUM_ANALOG_IN in [STATION] of station 1 is above the largest count: the driver keeps it to 64"}},
+        {{{16, "QQ READ 70000 0 256 0 WORD END"}}, {"70000 of QQ in [STATION] of station 1 does not fit: the driver stores 4464",
+                                                    "256 of QQ in [STATION] of station 1 does not fit: the driver stores 0"}},
+        {{{2, "IRQ 4 BASE 1016 BAUD 115200 BITS 8 PARITY NONE STOP 1"}},
+         {"stores 49664", "BAUD 49664 is no rate the port takes (110 300 600"}},
+        {{{9, "DEF_ANALOG_IN_ADDR 256 SLEEP_TIME 60 LOG_FILE \"x.log\" BEEP ON"}}, {"'BEEP ON' is part of it"}},
+    };
+    for (const auto& c : cases) {
+        const auto r = zkhost::CheckParameterText(File(c.replaced), "site.par");
+        for (const char* text : c.texts) {
+            bool found = false;
+            for (const auto& w : r.Warnings) found = found || w.Text.find(text) != std::string::npos;
+            EXPECT_TRUE(found) << text << "\n" << Dump(r);
         }
     }
 }

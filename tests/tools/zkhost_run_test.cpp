@@ -14,8 +14,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/library.h"
 #include "support/par_files.h"
 #include "support/temp_dir.h"
+#include "zkhost/check.h"
+#include "zkhost/live.h"
+#include "zkhost/script.h"
 #include "zksim/zksim.h"
 
 namespace {
@@ -27,8 +31,10 @@ struct ProgramRun {
     std::string out, err;
 };
 
-// Runs zkhost with the arguments; `signalAfter` > 0 sends SIGTERM after that many seconds.
-ProgramRun Zkhost(const std::vector<std::string>& args, const zktest::TempDir& dir, double signalAfter = 0) {
+// Runs zkhost with the arguments; `signalAfter` > 0 sends SIGTERM after that many seconds, and
+// `againAfter` > 0 a second one that much later.
+ProgramRun Zkhost(const std::vector<std::string>& args, const zktest::TempDir& dir, double signalAfter = 0,
+                  double againAfter = 0) {
     std::vector<std::string> all = {std::string(ZK_BINARY_DIR) + "/tools/zkhost", "--library", ZK_LIBRARY_PATH};
     all.insert(all.end(), args.begin(), args.end());
     const std::string out = dir.file("out.txt"), err = dir.file("err.txt");
@@ -45,6 +51,10 @@ ProgramRun Zkhost(const std::vector<std::string>& args, const zktest::TempDir& d
     if (signalAfter > 0) {
         std::this_thread::sleep_for(std::chrono::duration<double>(signalAfter));
         kill(pid, SIGTERM);
+        if (againAfter > 0) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(againAfter));
+            kill(pid, SIGTERM);
+        }
     }
     int status = 0;
     waitpid(pid, &status, 0);
@@ -122,6 +132,63 @@ TEST_F(ZkhostRun, SigtermHangsUpAndStopsTheDriver) {
     EXPECT_NE(r.err.find("hanging up"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("stopped by signal 15"), std::string::npos) << r.err;
     EXPECT_FALSE(sim->Status().connected);
+}
+
+TEST_F(ZkhostRun, ASecondSignalDuringTheHangUpIsSaidAsSuch) {
+    const ProgramRun r = Zkhost({"-e", "until modem.ready 1 20", "-e", "dial 1", "-e", "until st1.connected 1 30", "-e",
+                                 "wait 120", par},
+                                dir, 8.0, 0.3);
+    EXPECT_EQ(r.status, 128 + SIGTERM) << r.out << r.err;
+    EXPECT_NE(r.err.find("hanging up"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("after hanging up"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("a second signal cut the hang-up short"), std::string::npos) << r.err;
+}
+
+TEST_F(ZkhostRun, AScriptHungUpByItselfIsNotHungUpAgain) {
+    // A station's flag channels (new_bi, errors, ...) may read 1; only its connected and
+    // connecting channels say whether its line is up.
+    const ProgramRun r = Zkhost({"-e", "until modem.ready 1 20", "-e", "dial 1", "-e",
+                                 "until st1.connected 1 30 stop st1.unreachable", "-e", "read st1.qq.1", "-e",
+                                 "write st1.new_bi 1", "-e", "until st1.new_bi 1 20", "-e", "hangup 1", "-e", "until st1.connected 0 30", par},
+                                dir);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("hanging up"), std::string::npos) << r.err;
+    EXPECT_FALSE(sim->Status().connected);
+}
+
+TEST_F(ZkhostRun, AFailingCommandNamesItsScriptLine) {
+    zktest::WriteFile(dir.file("site.zkh"), "# two lines\nget 65000 u8\n");
+    ProgramRun r = Zkhost({"--script", dir.file("site.zkh"), par}, dir);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find(dir.file("site.zkh") + ":2: get 65000: no value; the script stops here"), std::string::npos)
+        << r.err;
+    r = Zkhost({"-e", "get st1.bi.1 f64", par}, dir);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("-e 'get st1.bi.1 f64': get st1.bi.1 (1): not served"), std::string::npos) << r.err;
+    r = Zkhost({"-e", "write st1.bi.1 1", par}, dir);
+    EXPECT_NE(r.err.find("-e 'write st1.bi.1 1': st1.bi.1 (1) := 1: not served"), std::string::npos) << r.err;
+}
+
+// The live view's watch asks for a QQ item only while its station is on line, and a watch
+// can be removed.
+TEST_F(ZkhostRun, AWatchAsksForAQqItemOnlyWhileItsStationIsOnLine) {
+    zktool::DriverApi& api = zktest::Library();
+    void* driver = api.MakeDriver();
+    char text[256] = {'w', 'a', 't', 'c', 'h'};
+    ASSERT_TRUE(api.Init(driver, static_cast<int32_t>(par.size()), par.c_str(), 0, text, 0, 0, 0, 0)) << text;
+    const zkhost::CheckResult checked = zkhost::CheckParameterFile(par);
+    zkhost::Runner runner(api, driver, checked.Channels);
+    zkhost::LiveModel model;
+    ASSERT_TRUE(zkhost::LiveCommand(runner, model, "watch st1.qq.1"));
+    ASSERT_EQ(model.Watch.size(), 1u);
+    for (int i = 0; i < 5; ++i) zkhost::RefreshLive(runner, model, i);
+    EXPECT_EQ(runner.Get({490, 10, ""}).Text, "0") << "a read was queued for a station that is not on line";
+    ASSERT_TRUE(zkhost::LiveCommand(runner, model, "unwatch st1.qq.1"));
+    EXPECT_TRUE(model.Watch.empty());
+    ASSERT_TRUE(zkhost::LiveCommand(runner, model, "unwatch st1.qq.1"));
+    EXPECT_NE(model.Output.back().find("not watched"), std::string::npos) << model.Output.back();
+    api.Done(driver);
+    api.DisposeDriver(driver);
 }
 
 TEST(ZkhostArguments, HelpVersionAndUsageErrors) {

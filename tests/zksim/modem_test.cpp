@@ -365,3 +365,24 @@ TEST(Modem, PacedAtTheLinesSpeedEveryByteTakesTenBits) {
 
 }  // namespace
 }  // namespace zktest
+
+namespace zktest {
+namespace {
+
+// A number's last word counts: `number N connect` undoes `number N busy`. A typed command's
+// error names no line of a scenario.
+TEST(Scenario, ANumberAnswersAsItsLastCommandSaysAndTypedErrorsNameNoLine) {
+    SimLine line;
+    std::string error;
+    ASSERT_TRUE(line.sim.RunScenario("number 777 busy\nnumber 777 connect\nnumber 778 connect\nnumber 778 busy\n", error))
+        << error;
+    line.Write("ATD778\r");
+    EXPECT_EQ(line.ReadUntil("\r\nBUSY\r\n"), "\r\nBUSY\r\n");
+    line.Write("ATD777\r");
+    EXPECT_NE(line.ReadUntil("CONNECT").find("CONNECT"), std::string::npos);
+    EXPECT_FALSE(line.sim.RunCommand("set 5 bogus 1", error));
+    EXPECT_EQ(error, "unknown station value \"bogus\"");
+}
+
+}  // namespace
+}  // namespace zktest

@@ -19,6 +19,7 @@
 #include "diag/status_window.h"
 #include "host/channels.h"
 #include "host/records.h"
+#include "line/serial.h"
 #include "platform/platform.h"
 #include "zkhost/json.h"
 
@@ -278,12 +279,109 @@ private:
         return n.Station ? n.Group + " of station " + std::to_string(n.Station) : n.Group;
     }
 
+    using KeyOf = std::tuple<std::string, int, std::string>;
+    static KeyOf KeyOfNote(const ParNote& n) { return {n.Group, n.Station, Upper(n.Key)}; }
+
+    // The words of a text, upper-cased.
+    static std::set<std::string> Words(const std::string& text) {
+        std::set<std::string> out;
+        std::istringstream in(text);
+        for (std::string w; in >> w;) out.insert(Upper(w));
+        return out;
+    }
+
+    // Keys given twice in one group: the later value wins (QQ and MEMORY_BLOCK repeat by design).
+    void DuplicateWarnings(CheckResult& out) {
+        std::map<KeyOf, int> first;
+        for (const ParNote& n : diag_.Notes) {
+            if (n.Kind == ParNoteKind::HeaderInGroup) {
+                // The next group's keys are read into this one: the header's warning says so.
+                for (auto it = first.begin(); it != first.end();)
+                    it = std::get<0>(it->first) == n.Group && std::get<1>(it->first) == n.Station ? first.erase(it)
+                                                                                                   : std::next(it);
+                continue;
+            }
+            if (n.Kind != ParNoteKind::KeySeen || n.Key == "QQ" || n.Key == "MEMORY_BLOCK") continue;
+            const auto [it, inserted] = first.emplace(KeyOfNote(n), n.Line);
+            if (!inserted)
+                Warn(out, n.Line, "duplicate-key",
+                     n.Key + " is given again in " + Where(n) + " (first on line " + std::to_string(it->second) +
+                         "): this later value replaces the first");
+        }
+    }
+
     void NoteWarnings(CheckResult& out) {
+        DuplicateWarnings(out);
+        // Mandatory keys reported missing, and the keys that a value took into its line: a key
+        // whose own value is wrong, or that another value swallowed, is said once, where it stands.
+        std::set<KeyOf> missing;
+        for (const ParNote& n : diag_.Notes)
+            if (n.Kind == ParNoteKind::KeyMissing) missing.insert(KeyOfNote(n));
+        std::set<KeyOf> said;
+        // What the failure of mandatory keys (those of `keys` reported missing) means, once.
+        auto consequence = [&](const ParNote& n, const std::vector<std::string>& keys) {
+            std::string list;
+            int count = 0;
+            for (const std::string& key : keys) {
+                const KeyOf k{n.Group, n.Station, Upper(key)};
+                if (!missing.count(k) || said.count(k)) continue;
+                said.insert(k);
+                list += (list.empty() ? "" : ", ") + key;
+                ++count;
+            }
+            if (!count) return std::string();
+            std::string text = "; " + list + (count == 1 ? " counts" : " count") + " as not loaded, so " + Where(n) + " fails";
+            if (n.Station > 0 && out.Accepted)
+                text += " (the station is counted but only partly loaded, the station groups after it are not read)";
+            else if (!out.Accepted)
+                text += " and the driver refuses the file";
+            return text;
+        };
+        // The keys among the words that a value took into its line, and what that means.
+        auto swallowedKeys = [&](const ParNote& n, const std::string& words, const std::string& own) {
+            std::vector<std::string> keys;
+            std::string text;
+            for (const std::string& w : Words(words)) {
+                const KeyOf k{n.Group, n.Station, w};
+                if (missing.count(k) && !said.count(k)) {
+                    text += (text.empty() ? "; so " : ", ") + w;
+                    keys.push_back(w);
+                }
+            }
+            if (!text.empty()) text += keys.size() == 1 ? " on that line is not read as a key" : " on that line are not read as keys";
+            if (!own.empty()) keys.push_back(own);
+            return text + consequence(n, keys);
+        };
         const auto& notes = diag_.Notes;
+        bool skipBlock = false;  // the items of a memory block that failed, up to its end
         for (std::size_t i = 0; i < notes.size(); ++i) {
             const ParNote n = notes[i];  // a copy: the list may be rewritten below
+            if (skipBlock && n.Kind == ParNoteKind::UnknownKey) {
+                if (Upper(n.Item) == "MEMORY_BLOCK_END") skipBlock = false;
+                continue;
+            }
+            skipBlock = false;
             switch (n.Kind) {
                 case ParNoteKind::KeySeen: break;
+                case ParNoteKind::ValueCut:
+                    Warn(out, n.Line, "value-cut",
+                         "the value " + Utf8(n.Item) + " of " + n.Key + " in " + Where(n) +
+                             (n.Detail.rfind("kept to ", 0) == 0
+                                  ? " is above the largest count: the driver " + ("keeps it" + n.Detail.substr(4))
+                                  : " does not fit: the driver stores " + n.Detail +
+                                        " (a word keeps the low 16 bits, a byte the low 8)"));
+                    break;
+                case ParNoteKind::LineCut:
+                    Warn(out, n.Line, "line-cut",
+                         "the rest of the line after " + n.Key + " in " + Where(n) + " is longer than 255 characters: "
+                         "'" + Utf8(n.Item) + "' is dropped (a number cut there changes)");
+                    break;
+                case ParNoteKind::Swallowed:
+                    Warn(out, n.Line, "swallowed",
+                         "the string value of " + n.Key + " in " + Where(n) + " takes the rest of its line: '" +
+                             Utf8(n.Detail) + "' is part of it and ignored; a string value must end its line" +
+                             swallowedKeys(n, n.Detail, ""));
+                    break;
                 case ParNoteKind::UnknownKey: {
                     std::string text = "'" + Utf8(n.Item) + "' is no key of " + Where(n);
                     const std::string suggestion = Suggest(n.Item);
@@ -344,13 +442,26 @@ private:
                     i = j;
                     break;
                 }
-                case ParNoteKind::BadValue:
-                    Warn(out, n.Line, "bad-value",
-                         "the value '" + Utf8(n.Item) + "' of " + n.Key + " in " + Where(n) +
-                             " does not parse; the setting falls back (a real to -999999.9, a byte to 0, other "
-                             "kinds keep what they held)");
+                case ParNoteKind::BadValue: {
+                    std::string text;
+                    if (!n.Detail.empty()) {
+                        text = "'" + Utf8(n.Item) + "' in the value of " + n.Key + " in " + Where(n) + " " + n.Detail;
+                        const std::size_t colon = n.Detail.find(": ");
+                        if (n.Key.find("_XOR") != std::string::npos && colon != std::string::npos)
+                            text += swallowedKeys(n, n.Detail.substr(colon + 2), n.Key);
+                        if (n.Key == "MEMORY_BLOCK") skipBlock = true;
+                    } else {
+                        text = "the value '" + Utf8(n.Item) + "' of " + n.Key + " in " + Where(n) + " does not parse";
+                        if (!missing.count(KeyOfNote(n)))
+                            text += "; the setting falls back (a real to -999999.9, a byte to 0, other kinds keep "
+                                    "what they held)";
+                    }
+                    text += consequence(n, {n.Key});
+                    Warn(out, n.Line, "bad-value", text);
                     break;
+                }
                 case ParNoteKind::KeyMissing: {
+                    if (said.count(KeyOfNote(n))) break;  // said where its value or the line that took it stands
                     const bool refused = !out.Accepted && (n.Station <= 1);
                     std::string text = "mandatory key " + n.Key + " of " + Where(n) + " is missing or has no valid value";
                     if (n.Station > 0 && !refused && out.Accepted)
@@ -545,6 +656,24 @@ private:
                                    : "only points 1.." + std::to_string(whole) + " of its " + c.what;
                 Warn(out, StationLine(n, c.key), "count-not-8", text);
             }
+            if (s.NumAnalogIn % 8 != 0) {
+                const unsigned whole = s.NumAnalogIn / 8 * 8;
+                Warn(out, StationLine(n, "NUM_ANALOG_IN"), "count-not-8",
+                     StationLabel(n) + ": NUM_ANALOG_IN " + std::to_string(s.NumAnalogIn) +
+                         " is not a multiple of 8; the group read (out_read_AImorvel) asks for whole groups of eight, "
+                         "so it reads " +
+                         (whole == 0 ? std::string("none of the analog inputs")
+                                     : "only inputs 1.." + std::to_string(whole)) +
+                         " (the memory read out_read_AI reads all " + std::to_string(s.NumAnalogIn) + ")");
+            }
+        }
+        if (!zk::IsSupportedBaudrate(ctx().Com.BaudRate)) {
+            std::string rates;
+            for (const auto rate : zk::kBaudRates) rates += (rates.empty() ? "" : " ") + std::to_string(rate);
+            Warn(out, Line("[COM]", 0, "BAUD"), "baud",
+                 "BAUD " + std::to_string(ctx().Com.BaudRate) + " is no rate the port takes (" + rates +
+                     "; 65536 and above cannot be set, BAUD keeps 16 bits): the port stays at its previous rate, "
+                     "while the event list shows " + std::to_string(ctx().Com.BaudRate));
         }
         const std::string device = ctx().Com.DEVICE.str();
         std::error_code ec;

@@ -13,31 +13,6 @@ namespace zkhost {
 
 #ifdef ZK_HAVE_CURSES
 
-namespace {
-
-void Refresh(Runner& runner, LiveModel& model, double now) {
-    model.Window = runner.Window();
-    for (WatchRow& row : model.Watch) {
-        // A channel behind a request is asked for again; the driver keeps one read queued.
-        if (runner.HasRequest(row.Ref)) runner.Request(row.Ref);
-        const Sample s = runner.Get(row.Ref);
-        std::string value;
-        switch (s.State) {
-            case ReadState::Image:
-            case ReadState::Fresh: value = s.Text; break;
-            case ReadState::NotServed: value = std::string("not served as ") + TypeWord(row.Ref.Type) + " (" + s.Text + ")"; break;
-            default: value = ReadStateWord(s.State); break;
-        }
-        if (value != row.Value || row.Since < 0) {
-            row.Value = value;
-            row.Since = now;
-        }
-        row.Age = now - row.Since;
-    }
-}
-
-}  // namespace
-
 int RunLiveView(zktool::DriverApi& api, void* driver, Runner& runner, const CheckResult& checked,
                 const std::string& parFile) {
     LiveModel model;
@@ -59,7 +34,7 @@ int RunLiveView(zktool::DriverApi& api, void* driver, Runner& runner, const Chec
     bool running = true;
     while (running && !Runner::Interrupt.load()) {
         const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        Refresh(runner, model, now);
+        RefreshLive(runner, model, now);
         const auto lines = DrawLive(model, COLS, LINES);
         for (int i = 0; i < static_cast<int>(lines.size()) && i < LINES; ++i) {
             move(i, 0);

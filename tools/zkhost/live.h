@@ -18,6 +18,7 @@ struct WatchRow {
     std::string Value;    // the value, or "no value", "not served as ..."
     double Age = -1;      // seconds since the value last changed; -1 before the first value
     double Since = -1;    // when it last changed (seconds on the view's clock)
+    bool Asked = false;   // a read of it was asked for and may still wait in the queue
 };
 
 struct LiveModel {
@@ -30,6 +31,10 @@ struct LiveModel {
 
 // The screen as lines of at most `width` display columns, exactly `height` lines.
 std::vector<std::string> DrawLive(const LiveModel& model, int width, int height);
+
+// Reads the window and the watched channels anew; a QQ read item is asked for as
+// Runner::AskForWatch allows (once per answer, only while its station is on line).
+void RefreshLive(Runner& runner, LiveModel& model, double now);
 
 // What a command of the live view's command line does; false for `quit`. The commands are
 // those of the script (read, get, write, dial, hangup, wait ...) and:

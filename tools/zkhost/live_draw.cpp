@@ -68,13 +68,33 @@ std::vector<std::string> DrawLive(const LiveModel& m, int width, int height) {
         for (int i = first; i < static_cast<int>(m.Output.size()); ++i) lines.push_back(m.Output[static_cast<std::size_t>(i)]);
         for (int i = static_cast<int>(m.Output.size()) - first; i < room; ++i) lines.push_back("");
     }
-    lines.push_back("read/write/get CH  dial N  hangup [N]  watch CH  mb N  hdb N REC  quit");
+    lines.push_back("read/write/get CH  dial N  hangup [N]  watch/unwatch CH  mb N  hdb N REC  quit");
     lines.push_back("> " + m.Input);
     // Exactly `height` lines: the command line stays at the bottom.
     while (static_cast<int>(lines.size()) > height && lines.size() > 1) lines.erase(lines.end() - 3);
     while (static_cast<int>(lines.size()) < height) lines.insert(lines.end() - 2, "");
     for (std::string& l : lines) l = Fit(l, width);
     return lines;
+}
+
+void RefreshLive(Runner& runner, LiveModel& model, double now) {
+    model.Window = runner.Window();
+    for (WatchRow& row : model.Watch) {
+        runner.AskForWatch(row.Ref, row.Asked);
+        const Sample s = runner.Get(row.Ref);
+        std::string value;
+        switch (s.State) {
+            case ReadState::Image:
+            case ReadState::Fresh: value = s.Text; break;
+            case ReadState::NotServed: value = std::string("not served as ") + TypeWord(row.Ref.Type) + " (" + s.Text + ")"; break;
+            default: value = ReadStateWord(s.State); break;
+        }
+        if (value != row.Value || row.Since < 0) {
+            row.Value = value;
+            row.Since = now;
+        }
+        row.Age = now - row.Since;
+    }
 }
 
 bool LiveCommand(Runner& runner, LiveModel& model, const std::string& line) {
@@ -104,11 +124,14 @@ bool LiveCommand(Runner& runner, LiveModel& model, const std::string& line) {
             if (op == "watch") {
                 model.Watch.push_back({c.Channels[0], "", -1});
             } else {
+                bool found = false;
                 for (auto it = model.Watch.begin(); it != model.Watch.end(); ++it)
                     if (it->Ref.Channel == c.Channels[0].Channel) {
                         model.Watch.erase(it);
+                        found = true;
                         break;
                     }
+                if (!found) say("error: channel " + std::to_string(c.Channels[0].Channel) + " is not watched");
             }
             if (c.Channels[0].Name.empty()) ++i;  // a number takes its type word
         }

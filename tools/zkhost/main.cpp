@@ -68,7 +68,8 @@ void Usage(std::FILE* to) {
                  "                        wait until the value compares (OP = != < <= > >=, numbers as\n"
                  "                        numbers, true/false as 1/0); fails after SECS or as soon as the\n"
                  "                        stop condition holds (default: = 1), e.g. stop st2.unreachable\n"
-                 "  watch SECS CHANNEL... print the channels once a second (CHANNEL:TYPE or a name)\n"
+                 "  watch SECS CHANNEL... print the channels once a second (CHANNEL:TYPE or a name); a QQ\n"
+                 "                        item is asked for only while its station is on line, once per answer\n"
                  "  dial STATION          write 1 to the station's connect channel\n"
                  "  hangup [STATION]      write 0 to its connect channel; without one, the modem hang-up\n"
                  "  wait SECS             let the driver work\n"
@@ -80,8 +81,9 @@ void Usage(std::FILE* to) {
                  "\n"
                  "Exit status: 0 done; 1 a command failed (until not reached or stopped, a read without\n"
                  "answer, no value, not served, a write the driver ignores); 2 bad arguments or script;\n"
-                 "3 the library does not load or Init fails; 130/143 stopped by SIGINT/SIGTERM (after\n"
-                 "hanging up and Done). `check`: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
+                 "3 the library does not load or Init fails; 130/143 stopped by SIGINT/SIGTERM (the last\n"
+                 "line says whether the line was hung up). A failing command is named by its script line\n"
+                 "on stderr. `check`: 0 clean, 1 warnings, 2 the driver refuses the file.\n");
 }
 
 void OnSignal(int signal) { zkhost::Runner::Interrupt = signal; }
@@ -192,6 +194,7 @@ int main(int argc, char** argv) {
     // The names of the channels come from the driver's own loader, as `check` shows them.
     const zkhost::CheckResult checked = zkhost::CheckParameterFile(parFile);
     std::vector<zkhost::Command> script;
+    std::vector<std::string> scriptOrigins;  // where each command of the script stands
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string error;
         zkhost::Command command;
@@ -199,7 +202,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "zkhost: %s: %s\n", origins[i].c_str(), error.c_str());
             return kExitUsage;
         }
-        if (command.Op != zkhost::OpKind::None) script.push_back(command);
+        if (command.Op != zkhost::OpKind::None) {
+            script.push_back(command);
+            scriptOrigins.push_back(origins[i]);
+        }
     }
 
     zktool::DriverApi api;
@@ -237,6 +243,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
 
     int status = ok ? kExitOk : kExitNoDriver;
+    zkhost::HangUpResult hangUp = zkhost::HangUpResult::NothingUp;
     zkhost::Runner runner(api, driver, checked.Channels, options);
     // The window exists also when Init failed (it is made first), so it is checked either way.
     if (windowCheck) {
@@ -250,14 +257,21 @@ int main(int argc, char** argv) {
             status = zkhost::RunLiveView(api, driver, runner, checked, parFile);
         } else {
             if (options.Events) runner.Pause(0);  // the lines Init wrote
-            for (const zkhost::Command& command : script) {
-                if (!runner.Run(command)) {
-                    if (!zkhost::Runner::Interrupt.load()) status = kExitFailed;
+            for (std::size_t i = 0; i < script.size(); ++i) {
+                if (!runner.Run(script[i])) {
+                    if (!zkhost::Runner::Interrupt.load()) {
+                        status = kExitFailed;
+                        std::fprintf(stderr, "zkhost: %s: %s; the script stops here\n", scriptOrigins[i].c_str(),
+                                     runner.Failure().empty() ? "the command failed" : runner.Failure().c_str());
+                    } else {
+                        std::fprintf(stderr, "zkhost: %s: interrupted by signal %d\n", scriptOrigins[i].c_str(),
+                                     zkhost::Runner::Interrupt.load());
+                    }
                     break;
                 }
             }
         }
-        runner.HangUpAll(hangupWait);
+        hangUp = runner.HangUpAll(hangupWait);
     }
     if (options.Events) runner.Pause(0);
     const auto doneStart = std::chrono::steady_clock::now();
@@ -269,7 +283,13 @@ int main(int argc, char** argv) {
     }
     api.DisposeDriver(driver);
     if (const int signal = zkhost::Runner::Interrupt.load()) {
-        std::fprintf(stderr, "zkhost: stopped by signal %d after hanging up and stopping the driver\n", signal);
+        const char* done = hangUp == zkhost::HangUpResult::HungUp     ? "after hanging up and stopping the driver"
+                           : hangUp == zkhost::HangUpResult::NothingUp ? "after stopping the driver (no line was up)"
+                           : hangUp == zkhost::HangUpResult::TimedOut
+                               ? "after stopping the driver; the hang-up did not finish in time, the modem may still hold the line"
+                               : "after stopping the driver; a second signal cut the hang-up short, the modem may still "
+                                 "hold the line";
+        std::fprintf(stderr, "zkhost: stopped by signal %d %s\n", signal, done);
         return 128 + signal;
     }
     return status;

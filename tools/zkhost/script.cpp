@@ -462,6 +462,25 @@ void Runner::Request(const ChannelRef& ref) {
     api_.InputRequestCompleted(driver_);
 }
 
+bool Runner::StationOnLine(int station) {
+    const ChannelName* c = FindChannelName(map_, "st" + std::to_string(station) + ".connected");
+    return c && Number(c->Channel, 2) == 1;
+}
+
+bool Runner::AskForWatch(const ChannelRef& ref, bool& asked) {
+    if (!HasRequest(ref)) return false;
+    if (asked) {
+        // The read asked for last is still waiting while any read is queued.
+        const double queued = Number(490, 10) - Number(497, 10);
+        if (std::isnan(queued) || queued > 0) return false;
+        asked = false;
+    }
+    if (!StationOnLine(StationOf(ref))) return false;
+    Request(ref);
+    asked = true;
+    return true;
+}
+
 int Runner::StationOf(const ChannelRef& ref) const {
     const ChannelName* c = Known(ref.Channel);
     if (!c || c->Name.rfind("st", 0) != 0) return 0;
@@ -583,19 +602,26 @@ void Runner::PollEvents() {
     }
 }
 
-void Runner::HangUpAll(double seconds) {
-    std::vector<ChannelRef> up;
-    for (const ChannelName& c : map_) {
-        if (c.Name.size() < 10 || (c.Name.rfind(".connected") != c.Name.size() - 10 &&
-                                   c.Name.rfind(".connecting") != c.Name.size() - 11))
-            continue;
-        if (Number(c.Channel, 2) == 1) {
-            const std::string station = c.Name.substr(0, c.Name.find('.'));
-            if (const ChannelName* connect = FindChannelName(map_, station + ".connect"))
-                up.push_back({connect->Channel, 2, connect->Name});
-        }
+// The stations whose line is up or being dialled, by the station's own connected and
+// connecting channels.
+std::vector<int> Runner::StationsOnLine() {
+    std::vector<int> out;
+    for (int n = 1; n <= 100; ++n) {
+        const std::string st = "st" + std::to_string(n) + ".";
+        bool up = false;
+        for (const char* flag : {"connected", "connecting"})
+            if (const ChannelName* c = FindChannelName(map_, st + flag)) up = up || Number(c->Channel, 2) == 1;
+        if (up) out.push_back(n);
     }
-    if (up.empty()) return;
+    return out;
+}
+
+HangUpResult Runner::HangUpAll(double seconds) {
+    std::vector<ChannelRef> up;
+    for (const int n : StationsOnLine())
+        if (const ChannelName* connect = FindChannelName(map_, "st" + std::to_string(n) + ".connect"))
+            up.push_back({connect->Channel, 2, connect->Name});
+    if (up.empty()) return HangUpResult::NothingUp;
     const int interrupted = Interrupt.exchange(0);  // the hang-up itself must not be cut short
     std::fprintf(stderr, "zkhost: hanging up before stopping the driver\n");
     for (const ChannelRef& ref : up) {
@@ -609,24 +635,31 @@ void Runner::HangUpAll(double seconds) {
     const auto deadline = start + std::chrono::duration<double>(seconds);
     std::vector<std::string> seen = Window().Events;
     int modemLines = 0;
+    HangUpResult result = HangUpResult::TimedOut;
     while (std::chrono::steady_clock::now() < deadline && !Interrupt.load()) {
         bool anyUp = false;
-        for (const ChannelName& c : map_)
-            if (c.Name.size() > 10 && c.Name.rfind(".connected") == c.Name.size() - 10 && Number(c.Channel, 2) == 1)
-                anyUp = true;
+        for (int n = 1; n <= 100 && !anyUp; ++n)
+            if (const ChannelName* c = FindChannelName(map_, "st" + std::to_string(n) + ".connected"))
+                anyUp = Number(c->Channel, 2) == 1;
         const std::vector<std::string> now = Window().Events;
         for (const std::string& line : NewEventLines(seen, now))
             if (line.rfind("MODEM - ", 0) == 0) ++modemLines;
         seen = now;
         const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!anyUp && (modemLines >= 2 || (modemLines == 0 && waited > 3.0))) break;
+        if (!anyUp && (modemLines >= 2 || (modemLines == 0 && waited > 3.0))) {
+            result = HangUpResult::HungUp;
+            break;
+        }
         Pause(0.1);
     }
-    if (interrupted) Interrupt = interrupted;
+    if (result != HangUpResult::HungUp && Interrupt.load()) result = HangUpResult::CutShort;
+    if (interrupted && !Interrupt.load()) Interrupt = interrupted;
+    return result;
 }
 
 bool Runner::Run(const Command& c) {
     bool ok = true;
+    failure_.clear();
     switch (c.Op) {
         case OpKind::None:
             return true;
@@ -635,12 +668,14 @@ bool Runner::Run(const Command& c) {
             Emit("read", c.Channels[0], s,
                  s.State == ReadState::Image ? "(no request exists for this channel: the driver's image)" : "");
             ok = s.State == ReadState::Fresh || s.State == ReadState::Image;
+            if (!ok) failure_ = "read " + Label(c.Channels[0]) + ": " + ReadStateWord(s.State);
             break;
         }
         case OpKind::Get: {
             const Sample s = Get(c.Channels[0]);
             Emit("get", c.Channels[0], s);
             ok = s.State == ReadState::Image;
+            if (!ok) failure_ = "get " + Label(c.Channels[0]) + ": " + ReadStateWord(s.State);
             break;
         }
         case OpKind::Dial:
@@ -669,6 +704,7 @@ bool Runner::Run(const Command& c) {
                     SayF("%s := %s not served: the channel %s; the driver ignores the write\n",
                                 Label(ref).c_str(), value.c_str(), refusal.c_str());
                 }
+                failure_ = Label(ref) + " := " + value + ": not served, the channel " + refusal;
                 ok = false;
                 break;
             }
@@ -710,6 +746,7 @@ bool Runner::Run(const Command& c) {
                 }
                 if (last.State == ReadState::NotServed) {
                     Emit("until", ref, last);
+                    failure_ = "until " + Label(ref) + ": not served as " + TypeWord(ref.Type);
                     ok = false;
                     break;
                 }
@@ -718,16 +755,16 @@ bool Runner::Run(const Command& c) {
                     const Sample stop = Get(c.Stop.Ref);
                     if (stop.State == ReadState::Image && Compare(stop.Text, c.Stop.Op, c.Stop.Value)) {
                         Emit("until", ref, last, "stopped: " + Label(c.Stop.Ref) + " = " + stop.Text);
-                        std::fprintf(stderr, "zkhost: until %s %s %s: stopped early, %s = %s\n", Label(ref).c_str(),
-                                     OpText(c.Compare), c.Value.c_str(), Label(c.Stop.Ref).c_str(), stop.Text.c_str());
+                        failure_ = "until " + Label(ref) + " " + OpText(c.Compare) + " " + c.Value +
+                                   ": stopped early, " + Label(c.Stop.Ref) + " = " + stop.Text;
                         ok = false;
                         break;
                     }
                 }
                 if (std::chrono::steady_clock::now() >= deadline) {
                     Emit("until", ref, last, std::string("not ") + OpText(c.Compare) + " " + c.Value + " after " + Num(c.Seconds) + " s");
-                    std::fprintf(stderr, "zkhost: until %s %s %s: not reached after %s s\n", Label(ref).c_str(),
-                                 OpText(c.Compare), c.Value.c_str(), Num(c.Seconds).c_str());
+                    failure_ = "until " + Label(ref) + " " + OpText(c.Compare) + " " + c.Value + ": not reached after " +
+                               Num(c.Seconds) + " s";
                     ok = false;
                     break;
                 }
@@ -740,13 +777,17 @@ bool Runner::Run(const Command& c) {
         }
         case OpKind::Watch: {
             const auto start = std::chrono::steady_clock::now();
+            std::vector<bool> asked(c.Channels.size(), false);
             for (;;) {
                 const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
                 std::string line;
                 JsonWriter j;
                 j.Field("op", "watch").Field("t", t);
-                for (const ChannelRef& ref : c.Channels) {
-                    Request(ref);
+                for (std::size_t i = 0; i < c.Channels.size(); ++i) {
+                    const ChannelRef& ref = c.Channels[i];
+                    bool a = asked[i];
+                    AskForWatch(ref, a);
+                    asked[i] = a;
                     const Sample s = Get(ref);
                     const std::string v = s.State == ReadState::Image ? s.Text : ReadStateWord(s.State);
                     line += (line.empty() ? "" : "  ") + (ref.Name.empty() ? std::to_string(ref.Channel) : ref.Name) + "=" + v;

@@ -81,15 +81,27 @@ struct RunOptions {
     std::function<void(const std::string&)> EventSink;
 };
 
+// What the hang-up at the end did.
+enum class HangUpResult {
+    NothingUp,  // no line was up: nothing to hang up
+    HungUp,     // the stations went off line and the modem's hang-up ran its course
+    TimedOut,   // the hang-up was asked for, but the line did not go down in the time given
+    CutShort,   // a further signal ended the wait: the hang-up may not have reached the modem
+};
+
 class Runner {
 public:
     Runner(zktool::DriverApi& api, void* driver, std::vector<ChannelName> map = {}, RunOptions options = {});
     // Carries out one command, printing what it reads; false when it failed.
     bool Run(const Command& command);
+    // Why the last command failed (empty when it did not, or a signal ended it).
+    const std::string& Failure() const { return failure_; }
     // Lets the driver work for the given time, printing events; false when a signal came.
     bool Pause(double seconds);
     // Hangs up every line the script left up and waits for the modem to be idle.
-    void HangUpAll(double seconds);
+    HangUpResult HangUpAll(double seconds);
+    // The stations whose connected or connecting channel reads 1.
+    std::vector<int> StationsOnLine();
     // The status window as the driver shows it now.
     StatusText Window();
     // Set by a signal handler: every wait ends at once.
@@ -100,6 +112,12 @@ public:
     bool HasRequest(const ChannelRef& ref) const;
     // InputRequest and InputRequestCompleted for the channel.
     void Request(const ChannelRef& ref);
+    // Whether the station's connected channel reads 1.
+    bool StationOnLine(int station);
+    // A watch's request for its channel: only for a channel behind a request (a QQ read item),
+    // only while its station is on line, and not again while the read asked for last (`asked`)
+    // still waits in the queue. True when it asked.
+    bool AskForWatch(const ChannelRef& ref, bool& asked);
     const std::vector<ChannelName>& Map() const { return map_; }
     RunOptions& Options() { return options_; }
 
@@ -120,6 +138,7 @@ private:
     RunOptions options_;
     std::vector<std::string> events_;  // the event list last seen
     bool eventsSeen_ = false;
+    std::string failure_;
 };
 
 }  // namespace zkhost

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
             if (word == "help" || word == "?") {
                 std::printf("commands (one per line, run at once; docs/simulator.md has them all):\n"
                             "  status                        the modem's state and the counters\n"
-                            "  set|add STATION WHAT N VALUE  change a station's value (bi, ai, ct, mi, ...)\n"
+                            "  set|add STATION WHAT N VALUE  change a station's value (bi, ai, counter, mi, ...)\n"
                             "  history STATION ...           append records to a station's history ring\n"
                             "  number NUMBER [connect|busy]  one more number that answers\n"
                             "  ring [COUNT]                  ring the driver's modem\n"
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
                 continue;
             }
-            if (!sim.RunScenario(line, error)) std::fprintf(stderr, "zksim: %s\n", error.c_str());
+            if (!sim.RunCommand(line, error)) std::fprintf(stderr, "zksim: %s: %s\n", line.c_str(), error.c_str());
         }
     }
     sim.Stop();

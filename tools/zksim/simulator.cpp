@@ -1,6 +1,7 @@
 // The simulator's public face: starting and stopping it, the stations' values for tests and
 // scenarios, scenario files, calls, reports and faults. Each call takes the simulator's lock;
 // the work itself is in sim_modem.cpp, sim_line.cpp and sim_receiver.cpp.
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -236,7 +237,11 @@ bool Simulator::SetHistoryReader(uint8_t station, HistoryReader reader) {
 
 void Simulator::AddNumber(const std::string& number, bool busy) {
     std::lock_guard<std::mutex> guard(impl_->lock);
-    (busy ? impl_->options.busyNumbers : impl_->options.extraNumbers).push_back(DialDigits(number));
+    // The number's last word counts: it leaves the other list.
+    const std::string digits = DialDigits(number);
+    auto& other = busy ? impl_->options.extraNumbers : impl_->options.busyNumbers;
+    other.erase(std::remove(other.begin(), other.end(), digits), other.end());
+    (busy ? impl_->options.busyNumbers : impl_->options.extraNumbers).push_back(digits);
 }
 
 void Simulator::At(double seconds, double repeatSeconds, std::function<void(Simulator&)> command) {
@@ -271,6 +276,12 @@ bool Simulator::RunScenario(const std::string& text, std::string& error) {
         else At(line.at, line.every, line.command);
     }
     return true;
+}
+
+bool Simulator::RunCommand(const std::string& line, std::string& error) {
+    if (RunScenario(line, error)) return true;
+    if (error.rfind("line 1: ", 0) == 0) error.erase(0, 8);
+    return false;
 }
 
 bool Simulator::RunScenarioFile(const std::string& path, std::string& error) {

@@ -121,6 +121,8 @@ public:
     // the text is run then.
     bool RunScenario(const std::string& text, std::string& error);
     bool RunScenarioFile(const std::string& path, std::string& error);
+    // One command as typed at the prompt: as a scenario line, and its error names no line.
+    bool RunCommand(const std::string& line, std::string& error);
     // Runs `command` on the simulator's thread `seconds` from now, and then every
     // `repeatSeconds` when that is above 0. The command runs without the simulator's lock
     // and may call any method but Stop.
