@@ -62,6 +62,7 @@ void CommandStep(DriverRecord& rec) {
     switch (m.ModemState) {
         case ModemState::TakeCommand:
             if (m.PendingText.empty()) {
+                ForgetEcho(m);
                 Str255 text(command.Block.Command);
                 text += command.Number;
                 text += command.Suffix;
@@ -90,6 +91,13 @@ void CommandStep(DriverRecord& rec) {
                 detail += '"';
                 WriteLog(ctx.Log, "rec", detail);
                 ShowEvent(rec, text::kModemReplyTimeout);
+                // A dial or an answer that ran out of time is still under way in the modem,
+                // which would stay busy until its own timer gives up: a carriage return
+                // abandons it and brings the modem back to its command mode.
+                if (command.Kind == ModemDial || command.Kind == ModemAnswer) {
+                    SendText(ctx.Line, "\r");
+                    WriteLog(ctx.Log, "trans", "0D (the attempt abandoned)");
+                }
                 m.ModemState = ModemState::Failed;
             } else if (CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) {
                 LogAndShowReply(rec);

@@ -103,12 +103,13 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
     struct Case {
         std::uint8_t kind;
         const char* failure;
+        const char* written;  // a dial or an answer still under way in the modem is abandoned
     };
     const Case cases[] = {
-        {ModemInit, "MODEM - Chyba při inicializaci"},
-        {ModemDial, "MODEM - Chyba při připojování"},
-        {ModemHangUp, "MODEM - Chyba při zavěšení linky"},
-        {ModemAnswer, "MODEM - Chyba při připojování"},
+        {ModemInit, "MODEM - Chyba při inicializaci", ""},
+        {ModemDial, "MODEM - Chyba při připojování", "\r"},
+        {ModemHangUp, "MODEM - Chyba při zavěšení linky", ""},
+        {ModemAnswer, "MODEM - Chyba při připojování", "\r"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.kind);
@@ -126,9 +127,13 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
         M().CommandQueue.front().Block.Elapsed = M().DialBlock.Limit + 0.01;
         TakeEvents();
 
+        ctx->Line.Outbox.clear();
         ModemStep(*rec);
         EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
         ModemStep(*rec);
+        std::string out;
+        for (const auto& text : ctx->Line.Outbox) out += text;
+        EXPECT_EQ(out, k.written);
         EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"MODEM - Překročení času na odpověď", k.failure}));
         EXPECT_EQ(M().ModemState, zk::ModemState::TakeCommand);
         EXPECT_TRUE(M().CommandQueue.empty());
@@ -357,6 +362,52 @@ TEST_F(Modem, AHangUpWritesItsTextBetweenPausesAndReopensThePort) {
     EXPECT_FALSE(M().LineConnected.load());
     EXPECT_TRUE(ctx->ReopenPortRequested);
     EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Linka zavěšena"));
+}
+
+TEST_F(Modem, EveryCommandBehavesTheSameBehindAModemThatEchoes) {
+    REQUIRE_DIALOGUE();
+    M().RingText.assign("\r\nRING\r\n");
+    for (CommandBlock* b : {&M().InitBlock, &M().DialBlock, &M().AnswerBlock, &M().HangupBlock}) b->Limit = 20.0;
+    M().AnswerBlock.ExpectedReply.assign("CONNECT");
+    struct Case {
+        std::uint8_t kind;
+        std::string echo;  // the modem's echo of what was written
+        std::string reply;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {ModemInit, "ATX3\r", "\r\nOK\r\n", "MODEM - Inicializace OK"},
+        {ModemDial, "ATDP123\r", "\r\nCONNECT 9600\r\n", "MODEM - ST1 - připojena"},
+        {ModemAnswer, "ATA\r", "\r\nCONNECT 9600\r\n", "MODEM - Aktivní linka připojena"},
+        {ModemHangUp, "ATH0\r", "\r\nOK\r\n", "MODEM - Linka zavěšena"},  // "+++" is not echoed
+    };
+    for (const bool echo : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(echo ? "echo " : "no echo ") + std::to_string(c.kind));
+            M().LineConnected = c.kind == ModemHangUp;
+            Station(1).PhoneNumber.assign("123");
+            Station(1).DialRequested = c.kind == ModemDial;
+            if (c.kind == ModemDial) QueueDial(M(), "123");
+            else if (c.kind == ModemInit) QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
+            else if (c.kind == ModemAnswer) QueueModemCommand(M(), ModemAnswer, M().AnswerBlock, {}, {});
+            else QueueModemCommand(M(), ModemHangUp, M().HangupBlock, {}, {});
+            for (int i = 0; i < 3000 && M().ModemState != zk::ModemState::AwaitingReply; ++i) Run(1);
+            ASSERT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
+            TakeEvents();
+            // The echo and then the modem's silence while it works: no reply yet.
+            if (echo) Reply(c.echo);
+            Run(60, 100);
+            EXPECT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
+            EXPECT_EQ(M().CommandQueue.size(), 1u);
+            Reply(c.reply + std::string(1, kTerminator));
+            RunUntilIdle();
+            const auto events = TakeEvents();
+            EXPECT_TRUE(Shown(events, "MODEM - " + c.reply));
+            EXPECT_TRUE(Shown(events, c.shown));
+            EXPECT_FALSE(Shown(events, "MODEM - Chyba příjmu - neočekávaná odpověď"));
+            ctx->Line.Rx.clear();
+        }
+    }
 }
 
 }  // namespace
