@@ -66,6 +66,7 @@ void ModemReset(ModemRecord& m) {
     m.CommandQueue.clear();
     m.TerminatorTaken = false;
     ForgetEcho(m);
+    m.CarrierAtConnect = false;
 }
 
 void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& block, std::string_view number,

@@ -66,6 +66,8 @@ struct ModemRecord {
     Str255 EchoText;
     std::size_t EchoAt = 0;
     bool EchoOpen = false;
+    // The port's carrier line was up when the call connected: its fall ends the call.
+    bool CarrierAtConnect = false;
 };
 
 

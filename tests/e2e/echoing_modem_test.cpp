@@ -86,4 +86,33 @@ TEST(EchoingModem, ADialOrAnAnswerThatRunsOutOfTimeLeavesTheModemInCommandMode) 
     EXPECT_EQ(sim.Status().connections, 0u);
 }
 
+TEST(EchoingModem, ACallThatDropsEndsTheConnectionWithOrWithoutAPrefix) {
+    for (const char* prefix : {"NONE", "$FF$FF"}) {
+        SCOPED_TRACE(prefix);
+        Config config;
+        config.prefix = prefix;
+        config.stations = kOneStation;
+        Session s(config, Echoing(30));
+        zksim::Simulator& sim = s.sim();
+        ASSERT_NO_FATAL_FAILURE(s.Start());
+        sim.SetQqLong(5, 0, 16, 0, 1);
+        ASSERT_NO_FATAL_FAILURE(s.Dial(1));
+        E2E_WAIT(s, (s.Request(2001), s.Long(2001) == 1));
+        // Between two reads the line drops (zksim's "nocarrier").
+        std::string error;
+        ASSERT_TRUE(sim.RunScenario("nocarrier", error)) << error;
+        E2E_WAIT(s, !s.Flag(Ch(1, zke2e::kConnected)));
+        EXPECT_FALSE(s.Flag(Ch(1, zke2e::kConnecting)));
+        EXPECT_EQ(s.Events(u8"MODEM - Spojení přerušeno (ztráta nosné)"_cp), 1u);
+        // The read asked for meanwhile waits for the next call, which works as the first.
+        sim.SetQqLong(5, 0, 16, 0, 2);
+        s.Request(2001);
+        EXPECT_EQ(s.Real(zke2e::kRequestsWaiting), 1.0);
+        ASSERT_NO_FATAL_FAILURE(s.Dial(1));
+        E2E_WAIT(s, s.Long(2001) == 2);
+        EXPECT_EQ(sim.Status().connections, 2u);
+        EXPECT_EQ(s.Events(u8"MODEM - Chyba"_cp), 0u);
+    }
+}
+
 }  // namespace

@@ -410,4 +410,67 @@ TEST_F(Modem, EveryCommandBehavesTheSameBehindAModemThatEchoes) {
     }
 }
 
+TEST_F(Modem, ACallThatDropsEndsTheConnectionAndKeepsTheQueues) {
+    enum How { Text, Line };
+    struct Case {
+        const char* name;
+        const char* prefix;
+        How how;
+        std::string received;  // what the line brings while the call is up
+        bool insideAFrame;     // the text is the body of a frame
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"NO CARRIER without a prefix", "", Text, "\r\nNO CARRIER\r\n", false, true},
+        {"NO CARRIER with a prefix", "\xFF\xFF", Text, "\r\nNO CARRIER\r\n", false, true},
+        {"NO CARRIER without its line breaks", "\xFF\xFF", Text, "NO CARRIER\r", false, true},
+        {"the text inside an answer", "\xFF\xFF", Text, "\r\nNO CARRIER\r\n", true, false},
+        {"the text inside an answer without a prefix", "", Text, "\r\nNO CARRIER\r\n", true, false},
+        {"the text cut short", "\xFF\xFF", Text, "\r\nNO CARRIER", false, false},
+        {"another text", "\xFF\xFF", Text, "\r\nNO CARRIERS\r\n", false, false},
+        {"the carrier line falls", "\xFF\xFF", Line, "", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ctx->Global.PREFIX.assign(c.prefix);
+        ctx->Line.Rx.clear();
+        ctx->Framing.PrefixWindow.clear();
+        ctx->Framing.RxFrame.clear();
+        // A dial connects while the port's carrier line is up (a pseudo-terminal has none).
+        ctx->Line.Carrier = c.how == Line ? zk::CarrierLine::Up : zk::CarrierLine::Unknown;
+        Station(1).DialRequested = true;
+        Station(1).PhoneNumber.assign("123");
+        QueueDial(M(), "123");
+        for (int i = 0; i < 100 && M().ModemState != zk::ModemState::AwaitingReply; ++i) Run(1);
+        Reply("\r\nCONNECT 9600\r\n" + std::string(1, kTerminator));
+        RunUntilIdle();
+        ASSERT_TRUE(M().LineConnected.load());
+        ASSERT_TRUE(Station(1).OnLine);
+        ctx->Line.Rx.clear();
+        AppendRequest(ctx->ReadQueue, 1, 16, 0, "\x01\x02\x03", nullptr);
+        ctx->Scheduler.HoldPolling = true;  // nothing is sent: the line stays between frames
+        TakeEvents();
+        // Inside a frame: the prefix, the address and the length, the text as the frame's body.
+        if (c.insideAFrame)
+            Reply(std::string(c.prefix) + "\x05" + std::string(1, static_cast<char>(c.received.size() + 1)) +
+                  c.received + std::string(1, '\0'));
+        else Reply(c.received);
+        if (c.how == Line) ctx->Line.Carrier = zk::CarrierLine::Down;
+        Run(40);
+        const auto events = TakeEvents();
+        EXPECT_EQ(Shown(events, "MODEM - Spojení přerušeno (ztráta nosné)"), c.dropped);
+        EXPECT_EQ(M().LineConnected.load(), !c.dropped);
+        EXPECT_EQ(Station(1).OnLine, !c.dropped);
+        EXPECT_FALSE(Station(1).DialRequested);
+        EXPECT_EQ(CountRequests(ctx->ReadQueue), 1u);  // the host's requests wait for the next call
+        EXPECT_TRUE(M().CommandQueue.empty());  // no hang-up: the modem has left the call
+        EXPECT_FALSE(ctx->ReopenPortRequested);
+        if (c.dropped) EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
+        EmptyQueue(ctx->ReadQueue);
+        M().LineConnected = false;
+        Station(1).OnLine = false;
+        ctx->Scheduler.HoldPolling = false;
+    }
+}
+
 }  // namespace
