@@ -12,7 +12,8 @@ if [ "$what" = test ]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-dev
              g++-mingw-w64-i686-posix binutils-mingw-w64-i686 socat tmux
              g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-             wine wine64 fonts-wine xvfb x11-apps x11-utils imagemagick)
+             wine wine64 fonts-wine xvfb x11-apps x11-utils imagemagick
+             iaxmodem)  # a real AT command interpreter for the driver (tests/e2e/iaxmodem_test.cpp)
 fi
 # The 32-bit Wine runs the 32-bit product DLL in the Windows tests; it needs the i386
 # architecture, and a machine that executes 32-bit programs at all: some cannot (their kernel

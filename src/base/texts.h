@@ -116,6 +116,7 @@ inline constexpr std::string_view kModemConnectError = u8"MODEM - Chyba při př
 inline constexpr std::string_view kModemHangUpError = u8"MODEM - Chyba při zavěšení linky"_cp;
 inline constexpr std::string_view kModemRinging = u8"MODEM - Někdo volá..."_cp;
 inline constexpr std::string_view kModemAnswering = u8"MODEM - Pokus o aktivní spojení..."_cp;
+inline constexpr std::string_view kModemCallDropped = u8"MODEM - Spojení přerušeno (ztráta nosné)"_cp;
 
 // Decoder labels and texts.
 inline constexpr std::string_view kDecodeArrow = u8"<<<-- "_cp;

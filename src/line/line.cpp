@@ -8,6 +8,7 @@ void PumpLine(LinePort& line) {
     if (!line.Serial) {
         line.Active = false;
         line.TxWaiting = 0;
+        line.Carrier = CarrierLine::Unknown;
         return;
     }
     TSerial& port = *line.Serial;
@@ -19,8 +20,10 @@ void PumpLine(LinePort& line) {
     line.Active = port.Active();
     if (!line.Active) {
         line.TxWaiting = 0;
+        line.Carrier = CarrierLine::Unknown;
         return;
     }
+    line.Carrier = port.Carrier();
     for (std::int32_t waiting = port.RxWaiting(); waiting > 0; waiting = port.RxWaiting()) {
         for (std::int32_t i = 0; i < waiting; ++i) {
             std::uint8_t b = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/shortstr.h"
+#include "line/serial.h"
 
 namespace zk {
 
@@ -35,6 +36,8 @@ struct LinePort {
     bool Active = false;              // the port was open when it was last pumped
     std::uint64_t Generation = 0;     // the port's open count seen by the last pump
     std::vector<std::string> Outbox;  // texts to write, in order
+    // The port's carrier-detect line when it was last pumped (Unknown where it has none).
+    CarrierLine Carrier = CarrierLine::Unknown;
     bool PurgeRequested = false;
     std::size_t PurgeAfter = 0;       // Outbox texts queued before the purge was asked for
 };

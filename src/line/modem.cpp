@@ -7,6 +7,34 @@
 namespace zk {
 
 namespace {
+// True when an "AT" (in either case) starts at `at`.
+bool AtCommandStart(std::string_view text, std::size_t at) {
+    return at + 1 < text.size() && (text[at] == 'A' || text[at] == 'a') && (text[at + 1] == 'T' || text[at + 1] == 't');
+}
+
+// The character is the modem's echo of the command text: it is dropped. The echo begins with
+// the text's first character, or with an "AT" inside it (a modem echoes nothing it took in the
+// data mode, such as the "+++" before a hang-up), and ends at the first character that does
+// not repeat the text.
+bool TakeEcho(ModemRecord& m, char c) {
+    if (!m.EchoOpen) return false;
+    const std::string_view written = m.EchoText.view();
+    if (m.EchoAt == 0) {
+        for (std::size_t i = 0; i < written.size(); ++i)
+            if ((i == 0 || AtCommandStart(written, i)) && written[i] == c) {
+                m.EchoAt = i + 1;
+                m.EchoOpen = m.EchoAt < written.size();
+                return true;
+            }
+    } else if (m.EchoAt < written.size() && written[m.EchoAt] == c) {
+        ++m.EchoAt;
+        m.EchoOpen = m.EchoAt < written.size();
+        return true;
+    }
+    m.EchoOpen = false;  // the reply itself has begun
+    return false;
+}
+
 void SetBlock(CommandBlock& b, std::string_view command, std::string_view reply, double limit) {
     b.Command.assign(command);
     b.ExpectedReply.assign(reply);
@@ -37,6 +65,8 @@ void ModemReset(ModemRecord& m) {
     m.Pausing = false;
     m.CommandQueue.clear();
     m.TerminatorTaken = false;
+    ForgetEcho(m);
+    m.CarrierAtConnect = false;
 }
 
 void QueueModemCommand(ModemRecord& m, std::uint8_t kind, const CommandBlock& block, std::string_view number,
@@ -56,9 +86,19 @@ void QueueDial(ModemRecord& m, std::string_view number) {
 
 void DropModemCommand(ModemRecord& m) {
     if (!m.CommandQueue.empty()) m.CommandQueue.pop_front();
+    ForgetEcho(m);
 }
 
-void ClearModemCommands(ModemRecord& m) { m.CommandQueue.clear(); }
+void ClearModemCommands(ModemRecord& m) {
+    m.CommandQueue.clear();
+    ForgetEcho(m);
+}
+
+void ForgetEcho(ModemRecord& m) {
+    m.EchoText.clear();
+    m.EchoAt = 0;
+    m.EchoOpen = false;
+}
 
 Str255 ModemCommandText(const ModemCommand& c) {
     Str255 text = c.Block.Command;
@@ -75,6 +115,7 @@ void SendPending(ModemRecord& m, LinePort& line) {
             const std::string piece(text.substr(0, tilde));  // everything before the pause
             m.PendingText.eraseFront(piece.size());
             SendText(line, piece);
+            m.EchoText += piece;
         } else if (!m.Pausing) {
             m.ModemMsTimers[1] = 0.0;
             m.Pausing = true;
@@ -87,6 +128,8 @@ void SendPending(ModemRecord& m, LinePort& line) {
         m.Pausing = false;
         m.ReplyText.clear();
         m.TerminatorTaken = false;
+        m.EchoAt = 0;  // what the modem sends from here may begin with the echo of the text
+        m.EchoOpen = !m.EchoText.empty();
     }
 }
 
@@ -95,6 +138,7 @@ bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator) {
         std::uint8_t b = 0;
         if (ReadByte(line, b) != 1) return false;
         const char c = static_cast<char>(b);
+        if (TakeEcho(m, c)) return false;
         if (!terminator.empty() && c == terminator.front()) {
             if (m.ReplyText.empty()) return false;  // a terminator before any reply is dropped
             m.TerminatorTaken = true;

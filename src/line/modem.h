@@ -60,6 +60,14 @@ struct ModemRecord {
     std::deque<ModemCommand> CommandQueue;  // head first
     std::array<double, 12> ModemMsTimers{};  // milliseconds
     bool TerminatorTaken = false;
+    // The modem's echo of the command text written last: EchoText is what was written (the
+    // "~" pauses left out); while EchoOpen, received characters that repeat it are dropped
+    // before they reach ReplyText. EchoAt is how far the echo has come (0: not begun).
+    Str255 EchoText;
+    std::size_t EchoAt = 0;
+    bool EchoOpen = false;
+    // The port's carrier line was up when the call connected: its fall ends the call.
+    bool CarrierAtConnect = false;
 };
 
 
@@ -78,12 +86,15 @@ Str255 ModemCommandText(const ModemCommand& command);
 void DropModemCommand(ModemRecord& m);
 // Removes every command.
 void ClearModemCommands(ModemRecord& m);
+// No echo is awaited any more (a command ended, or its text is to be written again).
+void ForgetEcho(ModemRecord& m);
 
 // One step of writing PendingText to the worker's line, with its "~" pauses timed by the
 // modem's timers.
 void SendPending(ModemRecord& m, LinePort& line);
 // One step of gathering a modem reply from the worker's line; true when a complete reply is in
-// ReplyText.
+// ReplyText. The modem's echo of the command just written (all of it, or the part from an "AT"
+// on, as far as it matches) is dropped first: a reply that is only the echo never completes.
 bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator);
 // True when `part` occurs in `text` (at its first position when `atStart`).
 bool ContainsText(std::string_view text, std::string_view part, bool atStart);

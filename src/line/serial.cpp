@@ -332,6 +332,15 @@ std::int32_t TSerial::RxWaiting() {
     return rx + buffered;
 }
 
+CarrierLine TSerial::Carrier() {
+    if (!Active()) return CarrierLine::Unknown;
+    Lease lease = Take(*s_);
+    if (!lease.port) return CarrierLine::Unknown;
+    ModemLines lines;
+    if (lease.port->ReadModemLines(lines) != 0) return CarrierLine::Unknown;  // none to read
+    return lines.Rlsd ? CarrierLine::Up : CarrierLine::Down;
+}
+
 std::int32_t TSerial::TxWaiting() {
     if (!Active()) return 0;
     Lease lease = Take(*s_);

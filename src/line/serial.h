@@ -20,6 +20,7 @@ enum class eFlowControl : std::uint8_t { fcNone, fcRTS_CTS, fcDTR_DSR, fcXON_XOF
 enum class eOpModes : std::uint8_t { rxNormal, rxMessage };
 enum class eNotifyErr : std::uint8_t { neDialog = 0, neEvent = 1, neNone = 2 };
 enum class eModemInSignal : std::uint8_t { CTS = 0, DSR = 1, RLSD = 2 };
+enum class CarrierLine : std::uint8_t { Unknown, Up, Down };
 
 // The rates Baudrate accepts.
 inline constexpr std::int32_t kBaudRates[] = {110,   300,   600,   1200,  2400,  4800,   9600,  14400,
@@ -108,6 +109,9 @@ public:
     void AbortWrite();
     // Line 0 is RTS, line 1 is DTR.
     void SetControlLine(int line, bool on);
+    // The carrier-detect line (DCD, RLSD) of the open port: Unknown while closed and where the
+    // port reports no modem lines (a pseudo-terminal).
+    CarrierLine Carrier();
     // Records a system error code and raises OnError when NotifyErrors is neEvent.
     void HandleError(int code);
     std::int32_t ErrorCode() const;

@@ -38,6 +38,7 @@ int ConnectionCleanup(DriverContext& ctx, PortActions* hangUp) {
     m.ReplyText.clear();
     m.Pausing = false;
     m.TerminatorTaken = false;
+    ForgetEcho(m);
     ctx.AnsweredCall = false;
 
     int waiting = 0;
@@ -158,6 +159,7 @@ bool SetupSerialPort(DriverRecord& rec) {
             m.ReplyText.clear();
             m.Pausing = false;
             m.TerminatorTaken = false;
+            ForgetEcho(m);
             m.CommandQueue.front().Block.Elapsed = 0.0;
         }
     }

@@ -9,6 +9,7 @@
 #include "line/line.h"
 #include "line/modem.h"
 #include "protocol/encodings.h"
+#include "protocol/framing.h"
 #include "worker/pass.h"
 #include "worker/scheduler.h"
 
@@ -62,6 +63,7 @@ void CommandStep(DriverRecord& rec) {
     switch (m.ModemState) {
         case ModemState::TakeCommand:
             if (m.PendingText.empty()) {
+                ForgetEcho(m);
                 Str255 text(command.Block.Command);
                 text += command.Number;
                 text += command.Suffix;
@@ -90,6 +92,13 @@ void CommandStep(DriverRecord& rec) {
                 detail += '"';
                 WriteLog(ctx.Log, "rec", detail);
                 ShowEvent(rec, text::kModemReplyTimeout);
+                // A dial or an answer that ran out of time is still under way in the modem,
+                // which would stay busy until its own timer gives up: a carriage return
+                // abandons it and brings the modem back to its command mode.
+                if (command.Kind == ModemDial || command.Kind == ModemAnswer) {
+                    SendText(ctx.Line, "\r");
+                    WriteLog(ctx.Log, "trans", "0D (the attempt abandoned)");
+                }
                 m.ModemState = ModemState::Failed;
             } else if (CollectReply(ctx.Modem, ctx.Line, ctx.Global.PREFIX.view())) {
                 LogAndShowReply(rec);
@@ -142,6 +151,62 @@ void Listen(DriverRecord& rec) {
     }
 }
 
+// The modem's result text for a call that has dropped.
+constexpr std::string_view kNoCarrier = "NO CARRIER";
+
+// The modem says "NO CARRIER" between two frames: the line breaks that frame it, the text, and
+// a carriage return or line feed after it wait at the front of what was received while the
+// framing looks for the next frame. Inside a frame nothing is looked at: an answer may hold any
+// bytes. Returns how many bytes the text takes, 0 when it is not there.
+std::size_t NoCarrierText(const DriverContext& ctx) {
+    const FramingState& f = ctx.Framing;
+    const Str255& prefix = ctx.Global.PREFIX;
+    const bool betweenFrames = f.RxFrame.empty() && (prefix.empty() || !(f.PrefixWindow == prefix));
+    if (!betweenFrames) return 0;
+    const std::deque<std::uint8_t>& rx = ctx.Line.Rx;
+    std::size_t at = 0;
+    while (at < rx.size() && (rx[at] == '\r' || rx[at] == '\n')) ++at;
+    if (rx.size() < at + kNoCarrier.size() + 1) return 0;
+    for (std::size_t i = 0; i < kNoCarrier.size(); ++i)
+        if (rx[at + i] != static_cast<std::uint8_t>(kNoCarrier[i])) return 0;
+    at += kNoCarrier.size();
+    if (rx[at] != '\r' && rx[at] != '\n') return 0;
+    while (at < rx.size() && (rx[at] == '\r' || rx[at] == '\n')) ++at;
+    return at;
+}
+
+// The call has dropped (the modem has left it by itself): the connection ends as after a
+// failed dial, without the hang-up sequence. The host's requests stay queued for the next call.
+void EndDroppedCall(DriverRecord& rec, std::string_view how) {
+    DriverContext& ctx = *rec.Context;
+    ModemRecord& m = ctx.Modem;
+    ShowEvent(rec, text::kModemCallDropped);
+    WriteLog(ctx.Log, "carrier", std::string("lost: ") + std::string(how));
+    ConnectionCleanup(ctx);
+    m.LineConnected = false;
+    m.CarrierAtConnect = false;
+    ctx.Scheduler.TxState = TxState::Choose;
+    ctx.Scheduler.Outstanding = false;
+    ctx.Scheduler.HoldPolling = false;
+    RestartFraming(ctx.Framing);
+    ctx.Framing.LastTxMessage.clear();
+}
+
+// A connected call that has dropped, told by the modem's text or by the port's carrier line.
+bool CallDropped(DriverRecord& rec) {
+    DriverContext& ctx = *rec.Context;
+    if (ctx.Modem.CarrierAtConnect && ctx.Line.Carrier == CarrierLine::Down) {
+        EndDroppedCall(rec, "carrier line (DCD) off");
+        return true;
+    }
+    if (const std::size_t n = NoCarrierText(ctx)) {
+        ctx.Line.Rx.erase(ctx.Line.Rx.begin(), ctx.Line.Rx.begin() + static_cast<std::ptrdiff_t>(n));
+        EndDroppedCall(rec, kNoCarrier);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
@@ -155,6 +220,7 @@ void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
         case ModemDial:
             ctx.AnsweredCall = false;
             m.LineConnected = true;
+            m.CarrierAtConnect = ctx.Line.Carrier == CarrierLine::Up;
             m.ConnectedTime = 0.0;
             ++m.ConnectionCount;
             MarkConnectedStations(rec);
@@ -168,6 +234,7 @@ void ModemCommandSucceeded(DriverRecord& rec, std::uint8_t kind) {
         case ModemAnswer:
             ctx.AnsweredCall = true;
             m.LineConnected = true;
+            m.CarrierAtConnect = ctx.Line.Carrier == CarrierLine::Up;
             m.ConnectedTime = 0.0;
             ++m.ConnectionCount;
             ctx.Timers.Hold = 0.0;
@@ -211,7 +278,9 @@ void ModemCommandFailed(DriverRecord& rec, std::uint8_t kind) {
 void ModemStep(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
     if (!ctx.Modem.CommandQueue.empty()) CommandStep(rec);
-    else if (ctx.Modem.LineConnected.load()) ScheduleStep(rec);
+    else if (ctx.Modem.LineConnected.load()) {
+        if (!CallDropped(rec)) ScheduleStep(rec);
+    }
     else Listen(rec);
 }
 

@@ -261,3 +261,48 @@ TEST(ModemTimers, TheTickAdvancesTimersQueueHeadConnectionAndRings) {
     EXPECT_EQ(m.ModemMsTimers[7], before);
     EXPECT_EQ(m.ModemLastTick, 2);
 }
+
+TEST(ModemReply, TheEchoOfTheCommandIsNotPartOfTheReply) {
+    struct Case {
+        const char* name;
+        std::string written;   // the command text, with its pauses
+        std::string received;  // what the modem sends after it
+        bool complete;         // after 3 s of silence
+        std::string reply;
+    } cases[] = {
+        {"full echo, then the reply", "ATX3\r", "ATX3\r\r\nOK\r\n", true, "\r\nOK\r\n"},
+        {"no echo", "ATX3\r", "\r\nOK\r\n", true, "\r\nOK\r\n"},
+        {"only the echo", "ATDP102\r", "ATDP102\r", false, ""},
+        {"only part of the echo", "ATDP102\r", "ATDP1", false, ""},
+        {"echo and connect", "ATDP102\r", "ATDP102\r\r\nCONNECT 9600\r\n", true, "\r\nCONNECT 9600\r\n"},
+        {"echo without its carriage return", "ATDP102\r", "ATDP102\r\nNO CARRIER\r\n", true, "\nNO CARRIER\r\n"},
+        {"echo from the AT on", "~+++~ATH0\r", "ATH0\r\r\nOK\r\n", true, "\r\nOK\r\n"},
+        {"echo of the whole text", "~+++~ATH0\r", "+++ATH0\r\r\nOK\r\n", true, "\r\nOK\r\n"},
+        {"a reply that differs at once", "ATA\r", "\r\nNO CARRIER\r\nATA\r", true, "\r\nNO CARRIER\r\nATA\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Modem m;
+        m.ctx.Modem.PendingText.assign(c.written);
+        m.SendAll(100);
+        m.pty.Send(c.received);
+        ASSERT_TRUE(m.Received(static_cast<std::int32_t>(c.received.size())));
+        EXPECT_FALSE(m.Collect("$", static_cast<int>(c.received.size())));
+        EXPECT_EQ(m.Collect("$", 1, 3010), c.complete);
+        EXPECT_EQ(m.ctx.Modem.ReplyText.view(), c.reply);
+    }
+}
+
+TEST(ModemReply, AnEchoedReplyStillEndsAtTheTerminator) {
+    Modem m;
+    m.ctx.Modem.PendingText.assign("ATDP5\r");
+    m.SendAll(10);
+    m.pty.Send("ATDP5\r\r\nCONNECT\r\n$AB");
+    ASSERT_TRUE(m.Received(19));
+    EXPECT_TRUE(m.Collect("$", 19));
+    EXPECT_EQ(m.ctx.Modem.ReplyText.view(), "\r\nCONNECT\r\n");
+    EXPECT_EQ(RxCount(m.ctx.Line), 2);
+    // The next command's echo is its own: the earlier text is forgotten.
+    DropModemCommand(m.ctx.Modem);
+    EXPECT_FALSE(m.ctx.Modem.EchoOpen);
+}

@@ -491,3 +491,16 @@ TEST(SerialEvents, MessageModeAssemblesMessagesBetweenStartAndEnd) {
         EXPECT_EQ(d.messages, c.expected);
     }
 }
+
+TEST(SerialLines, APortWithoutModemLinesReportsNoCarrierStateAndStaysUsable) {
+    // A pseudo-terminal has no DCD: the carrier is unknown, never "down", so that a call over
+    // it is not taken for a dropped one; a closed port knows nothing either.
+    Opened o;
+    ASSERT_TRUE(o.port.Active());
+    EXPECT_EQ(o.port.Carrier(), CarrierLine::Unknown);
+    o.pty.Send("x");
+    EXPECT_EQ(ReadThroughPort(o.port, 1), "x");
+    EXPECT_FALSE(o.port.Lost());
+    o.port.SetActive(false);
+    EXPECT_EQ(o.port.Carrier(), CarrierLine::Unknown);
+}

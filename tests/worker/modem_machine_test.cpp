@@ -103,12 +103,13 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
     struct Case {
         std::uint8_t kind;
         const char* failure;
+        const char* written;  // a dial or an answer still under way in the modem is abandoned
     };
     const Case cases[] = {
-        {ModemInit, "MODEM - Chyba při inicializaci"},
-        {ModemDial, "MODEM - Chyba při připojování"},
-        {ModemHangUp, "MODEM - Chyba při zavěšení linky"},
-        {ModemAnswer, "MODEM - Chyba při připojování"},
+        {ModemInit, "MODEM - Chyba při inicializaci", ""},
+        {ModemDial, "MODEM - Chyba při připojování", "\r"},
+        {ModemHangUp, "MODEM - Chyba při zavěšení linky", ""},
+        {ModemAnswer, "MODEM - Chyba při připojování", "\r"},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.kind);
@@ -126,9 +127,13 @@ TEST_F(Modem, ACommandWithoutAReplyInTimeFailsWithTheActionsOfItsKind) {
         M().CommandQueue.front().Block.Elapsed = M().DialBlock.Limit + 0.01;
         TakeEvents();
 
+        ctx->Line.Outbox.clear();
         ModemStep(*rec);
         EXPECT_EQ(M().ModemState, zk::ModemState::Failed);
         ModemStep(*rec);
+        std::string out;
+        for (const auto& text : ctx->Line.Outbox) out += text;
+        EXPECT_EQ(out, k.written);
         EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"MODEM - Překročení času na odpověď", k.failure}));
         EXPECT_EQ(M().ModemState, zk::ModemState::TakeCommand);
         EXPECT_TRUE(M().CommandQueue.empty());
@@ -357,6 +362,115 @@ TEST_F(Modem, AHangUpWritesItsTextBetweenPausesAndReopensThePort) {
     EXPECT_FALSE(M().LineConnected.load());
     EXPECT_TRUE(ctx->ReopenPortRequested);
     EXPECT_TRUE(Shown(TakeEvents(), "MODEM - Linka zavěšena"));
+}
+
+TEST_F(Modem, EveryCommandBehavesTheSameBehindAModemThatEchoes) {
+    REQUIRE_DIALOGUE();
+    M().RingText.assign("\r\nRING\r\n");
+    for (CommandBlock* b : {&M().InitBlock, &M().DialBlock, &M().AnswerBlock, &M().HangupBlock}) b->Limit = 20.0;
+    M().AnswerBlock.ExpectedReply.assign("CONNECT");
+    struct Case {
+        std::uint8_t kind;
+        std::string echo;  // the modem's echo of what was written
+        std::string reply;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {ModemInit, "ATX3\r", "\r\nOK\r\n", "MODEM - Inicializace OK"},
+        {ModemDial, "ATDP123\r", "\r\nCONNECT 9600\r\n", "MODEM - ST1 - připojena"},
+        {ModemAnswer, "ATA\r", "\r\nCONNECT 9600\r\n", "MODEM - Aktivní linka připojena"},
+        {ModemHangUp, "ATH0\r", "\r\nOK\r\n", "MODEM - Linka zavěšena"},  // "+++" is not echoed
+    };
+    for (const bool echo : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(echo ? "echo " : "no echo ") + std::to_string(c.kind));
+            M().LineConnected = c.kind == ModemHangUp;
+            Station(1).PhoneNumber.assign("123");
+            Station(1).DialRequested = c.kind == ModemDial;
+            if (c.kind == ModemDial) QueueDial(M(), "123");
+            else if (c.kind == ModemInit) QueueModemCommand(M(), ModemInit, M().InitBlock, {}, {});
+            else if (c.kind == ModemAnswer) QueueModemCommand(M(), ModemAnswer, M().AnswerBlock, {}, {});
+            else QueueModemCommand(M(), ModemHangUp, M().HangupBlock, {}, {});
+            for (int i = 0; i < 3000 && M().ModemState != zk::ModemState::AwaitingReply; ++i) Run(1);
+            ASSERT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
+            TakeEvents();
+            // The echo and then the modem's silence while it works: no reply yet.
+            if (echo) Reply(c.echo);
+            Run(60, 100);
+            EXPECT_EQ(M().ModemState, zk::ModemState::AwaitingReply);
+            EXPECT_EQ(M().CommandQueue.size(), 1u);
+            Reply(c.reply + std::string(1, kTerminator));
+            RunUntilIdle();
+            const auto events = TakeEvents();
+            EXPECT_TRUE(Shown(events, "MODEM - " + c.reply));
+            EXPECT_TRUE(Shown(events, c.shown));
+            EXPECT_FALSE(Shown(events, "MODEM - Chyba příjmu - neočekávaná odpověď"));
+            ctx->Line.Rx.clear();
+        }
+    }
+}
+
+TEST_F(Modem, ACallThatDropsEndsTheConnectionAndKeepsTheQueues) {
+    enum How { Text, Line };
+    struct Case {
+        const char* name;
+        const char* prefix;
+        How how;
+        std::string received;  // what the line brings while the call is up
+        bool insideAFrame;     // the text is the body of a frame
+        bool dropped;
+    };
+    const Case cases[] = {
+        {"NO CARRIER without a prefix", "", Text, "\r\nNO CARRIER\r\n", false, true},
+        {"NO CARRIER with a prefix", "\xFF\xFF", Text, "\r\nNO CARRIER\r\n", false, true},
+        {"NO CARRIER without its line breaks", "\xFF\xFF", Text, "NO CARRIER\r", false, true},
+        {"the text inside an answer", "\xFF\xFF", Text, "\r\nNO CARRIER\r\n", true, false},
+        {"the text inside an answer without a prefix", "", Text, "\r\nNO CARRIER\r\n", true, false},
+        {"the text cut short", "\xFF\xFF", Text, "\r\nNO CARRIER", false, false},
+        {"another text", "\xFF\xFF", Text, "\r\nNO CARRIERS\r\n", false, false},
+        {"the carrier line falls", "\xFF\xFF", Line, "", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ctx->Global.PREFIX.assign(c.prefix);
+        ctx->Line.Rx.clear();
+        ctx->Framing.PrefixWindow.clear();
+        ctx->Framing.RxFrame.clear();
+        // A dial connects while the port's carrier line is up (a pseudo-terminal has none).
+        ctx->Line.Carrier = c.how == Line ? zk::CarrierLine::Up : zk::CarrierLine::Unknown;
+        Station(1).DialRequested = true;
+        Station(1).PhoneNumber.assign("123");
+        QueueDial(M(), "123");
+        for (int i = 0; i < 100 && M().ModemState != zk::ModemState::AwaitingReply; ++i) Run(1);
+        Reply("\r\nCONNECT 9600\r\n" + std::string(1, kTerminator));
+        RunUntilIdle();
+        ASSERT_TRUE(M().LineConnected.load());
+        ASSERT_TRUE(Station(1).OnLine);
+        ctx->Line.Rx.clear();
+        AppendRequest(ctx->ReadQueue, 1, 16, 0, "\x01\x02\x03", nullptr);
+        ctx->Scheduler.HoldPolling = true;  // nothing is sent: the line stays between frames
+        TakeEvents();
+        // Inside a frame: the prefix, the address and the length, the text as the frame's body.
+        if (c.insideAFrame)
+            Reply(std::string(c.prefix) + "\x05" + std::string(1, static_cast<char>(c.received.size() + 1)) +
+                  c.received + std::string(1, '\0'));
+        else Reply(c.received);
+        if (c.how == Line) ctx->Line.Carrier = zk::CarrierLine::Down;
+        Run(40);
+        const auto events = TakeEvents();
+        EXPECT_EQ(Shown(events, "MODEM - Spojení přerušeno (ztráta nosné)"), c.dropped);
+        EXPECT_EQ(M().LineConnected.load(), !c.dropped);
+        EXPECT_EQ(Station(1).OnLine, !c.dropped);
+        EXPECT_FALSE(Station(1).DialRequested);
+        EXPECT_EQ(CountRequests(ctx->ReadQueue), 1u);  // the host's requests wait for the next call
+        EXPECT_TRUE(M().CommandQueue.empty());  // no hang-up: the modem has left the call
+        EXPECT_FALSE(ctx->ReopenPortRequested);
+        if (c.dropped) EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
+        EmptyQueue(ctx->ReadQueue);
+        M().LineConnected = false;
+        Station(1).OnLine = false;
+        ctx->Scheduler.HoldPolling = false;
+    }
 }
 
 }  // namespace
