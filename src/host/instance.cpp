@@ -208,8 +208,9 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     ctx.Scheduler.ReadChosen = false;
     ctx.Timers = PassTimers{};
     ctx.Table.MbAltKinds = false;
-    ctx.StatsResetTime = CentisecondsOfDay(ctx);
+    ctx.StatsResetTime = TickHundredths(ctx);
     ctx.LastTick = ctx.StatsResetTime;
+    ctx.LastTimeOfDay = CentisecondsOfDay(ctx);
     ctx.Modem.ModemLastTick = ctx.StatsResetTime;
 
     // The modem is initialised by the first pass.

@@ -29,6 +29,12 @@ LocalTime LocalNow() {
     return t;
 }
 
+std::int64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 std::string DateTimeText(const LocalTime& t) {
     char buf[64];
     if (t.hour == 0 && t.minute == 0 && t.second == 0 && t.millisecond == 0)
