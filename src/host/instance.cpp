@@ -121,6 +121,16 @@ void DisposeDriver(DriverRecord* rec) {
     delete rec;
 }
 
+namespace {
+
+// A log that cannot be written says so once in the event list.
+void ShowLogFailure(StatusWindow& window, LogState& log) {
+    const std::string failure = TakeLogFailure(log);
+    if (!failure.empty()) AddEventLine(&window, Str255(failure));
+}
+
+}  // namespace
+
 bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
           std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
     StopWorker(rec);  // a second Init on a running instance starts over
@@ -170,6 +180,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
         const std::string_view error(ctx.ErrorText, strnlen(ctx.ErrorText, 80));
         CopyErrorText(text256, error);
         WriteLog(ctx.Log, "PARfile ERROR", error);
+        ShowLogFailure(window, ctx.Log);
         rec.Running = false;
         return false;
     }
@@ -217,6 +228,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     WriteLog(ctx.Log, "init", "return reset buffer - INIT = TRUE");
     ctx.Modem.ModemInitRequest = true;
     WriteLog(ctx.Log, "LoadPARfile", "OK");
+    ShowLogFailure(window, ctx.Log);
     AddEventLine(&window, text::kInitOk);
 
     // The port (no lock across port I/O).

@@ -67,7 +67,7 @@ void ResetContext(DriverContext& ctx) {
 
     // The merge limit, the log file and the driver's name; no host buffer yet.
     ctx.Scheduler.MergeLimit = 60;
-    ctx.Log.LogFileName.clear();
+    ResetLog(ctx.Log);  // a new Init logs only after its own "$DIAGS"
     ctx.DriverName.assign(text::kDefaultDriverName);
     ctx.HostBuffer = nullptr;
 

@@ -59,6 +59,9 @@ std::string DefaultPortName(int n);
 // The system's text for an error code of its calls (errno here, GetLastError on Windows), in
 // the system's own words without a closing full stop; "error N" when the system has none.
 std::string SystemErrorText(int code);
+// The code of the last failed call of this thread (errno here, GetLastError on Windows), for
+// SystemErrorText.
+int LastSystemError();
 // Bytes of heap memory in use by the process.
 std::int64_t HeapBytesInUse();
 // A short tone (Windows only; nothing elsewhere).

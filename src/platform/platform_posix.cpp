@@ -3,6 +3,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -82,6 +83,8 @@ namespace {
 [[maybe_unused]] const char* ErrorTextOf(const char* text, const char*) { return text; }
 [[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
 }  // namespace
+
+int LastSystemError() { return errno; }
 
 std::string SystemErrorText(int code) {
     char buffer[256] = {};

@@ -72,6 +72,8 @@ std::string ExecutableDirectory() {
 
 std::string DefaultPortName(int n) { return "\\\\.\\COM" + std::to_string(n); }
 
+int LastSystemError() { return static_cast<int>(GetLastError()); }
+
 std::string SystemErrorText(int code) {
     char buffer[512] = {};
     const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

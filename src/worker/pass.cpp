@@ -275,6 +275,8 @@ void RunPassSteps(DriverRecord& rec) {
     // One decoding step.
     ExtractDATA(ctx);
     AddToMemo(rec);
+    // A log that cannot be written (since this pass or since Init) says so once.
+    if (const std::string failure = TakeLogFailure(ctx.Log); !failure.empty()) ShowEvent(rec, Cut(failure, 255));
     ctx.Timing.WorkerBusy = false;
 }
 
