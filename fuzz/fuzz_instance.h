@@ -46,11 +46,13 @@ struct Instance {
     zk::DriverRecord* rec = zk::MakeDriver();
     zk::DriverContext& ctx = *rec->Context;
     zk::LocalTime now{2024, 1, 1, 12, 0, 0, 0};
+    std::int64_t monotonicMs = 1000;
 
     Instance() {
         std::lock_guard lock(ctx.Lock);
         zk::ResetContext(ctx);
         ctx.Clock.now = [this] { return now; };
+        ctx.Clock.monotonicMs = [this] { return monotonicMs; };
         ctx.Log.LogEnabled = true;
         ctx.Log.LogBusy = true;
         ctx.Line.Serial = rec->SerialPort.get();
@@ -65,10 +67,11 @@ struct Instance {
         zk::PrepareStations(ctx.Stations);
         zk::BuildChannelIndex(ctx);
         // The run-time state Init leaves: timers from now, the modem's initialisation asked for.
-        ctx.StatsResetTime = zk::CentisecondsOfDay(ctx);
+        ctx.StatsResetTime = zk::TickHundredths(ctx);
         ctx.LastTick = ctx.StatsResetTime;
+        ctx.LastTimeOfDay = zk::CentisecondsOfDay(ctx);
         ctx.Modem.ModemLastTick = ctx.StatsResetTime;
-        ctx.Timing.LastPassTime = zk::DateTimeValue(now);
+        ctx.Timing.LastPassTime = static_cast<double>(monotonicMs);
         ctx.Modem.ModemInitRequest = true;
     }
     ~Instance() {
@@ -79,8 +82,9 @@ struct Instance {
     Instance(const Instance&) = delete;
     Instance& operator=(const Instance&) = delete;
 
-    // Moves the clock on by `centiseconds` (within the day).
+    // Moves both clocks on by `centiseconds` (the time of day within the day).
     void Advance(unsigned centiseconds) {
+        monotonicMs += centiseconds * 10LL;
         long cs = ((now.hour * 60L + now.minute) * 60L + now.second) * 100L + now.millisecond / 10 + centiseconds;
         cs %= 8640000L;
         now.millisecond = static_cast<int>(cs % 100) * 10;

@@ -33,6 +33,7 @@ inline constexpr std::string_view kFormLabelMem = u8"LabelMem"_cp;
 // Status lines (printf formats).
 inline constexpr std::string_view kFmtLabelPrn = u8"Log: %s (%s)"_cp;
 inline constexpr std::string_view kLogOn = u8"ZAP"_cp;
+inline constexpr std::string_view kFmtLogNotWritten = u8"Log nelze zapsat: %s (%s)"_cp;
 inline constexpr std::string_view kLogOff = u8"vyp"_cp;
 inline constexpr std::string_view kFmtLabelCom = u8"Připojení: COM%d, %dBd, %d%s%d"_cp;
 inline constexpr std::string_view kFmtLabelIdle = u8"Hlavní thread: %1.1fms (%1.1fms max, %1.1fms průměr)"_cp;

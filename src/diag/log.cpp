@@ -3,10 +3,25 @@
 #include <cstdio>
 #include <string>
 
+#include "base/format.h"
 #include "base/texts.h"
 #include "protocol/encodings.h"
 
 namespace zk {
+
+namespace {
+
+// The size of a file in bytes; 0 when it is missing or cannot be asked.
+std::int64_t FileSize(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    std::int64_t size = 0;
+    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
+    std::fclose(f);
+    return size < 0 ? 0 : size;
+}
+
+}  // namespace
 
 void WriteLog(LogState& log, std::string_view tag, std::string_view detail) {
     if (!log.LogEnabled.load(std::memory_order_acquire)) return;
@@ -20,11 +35,50 @@ void WriteLog(LogState& log, std::string_view tag, std::string_view detail) {
     if (line.size() > 255) line.resize(255);
     line += "\r\n";
     const std::string path = log.LogFileName.str();
+    // A log that has reached its size limit becomes the ".old" file (replacing an older one)
+    // and the line starts a new log.
+    if (FileSize(path) + static_cast<std::int64_t>(line.size()) > log.SizeLimit && FileSize(path) > 0) {
+        const std::string old = path + ".old";
+        std::remove(old.c_str());
+        std::rename(path.c_str(), old.c_str());
+    }
+    bool written = false;
+    int error = 0;
     if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
-        std::fwrite(line.data(), 1, line.size(), f);
-        std::fclose(f);
+        written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+        if (!written) error = LastSystemError();
+        if (std::fclose(f) != 0 && written) {
+            written = false;
+            error = LastSystemError();
+        }
+    } else {
+        error = LastSystemError();
+    }
+    if (!written && !log.WriteFailed.load(std::memory_order_acquire)) {
+        log.FailurePath = path;
+        log.FailureReason = SystemErrorText(error);
+        log.WriteFailed.store(true, std::memory_order_release);
     }
     log.LogBusy.store(false, std::memory_order_release);
+}
+
+void ResetLog(LogState& log) {
+    log.LogEnabled.store(false);
+    log.LogFileName.clear();
+    // A writer of the old log may still hold the flag: wait for it before the texts change.
+    while (log.LogBusy.exchange(true, std::memory_order_acquire)) {
+    }
+    log.WriteFailed.store(false);
+    log.FailureShown.store(false);
+    log.FailurePath.clear();
+    log.FailureReason.clear();
+    log.LogBusy.store(false, std::memory_order_release);
+}
+
+std::string TakeLogFailure(LogState& log) {
+    if (!log.WriteFailed.load(std::memory_order_acquire)) return {};
+    if (log.FailureShown.exchange(true)) return {};
+    return Fmt(std::string(text::kFmtLogNotWritten).c_str(), log.FailurePath.c_str(), log.FailureReason.c_str());
 }
 
 void HexDumpLog(LogState& log, std::string_view title, std::string_view bytes) {

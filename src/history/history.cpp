@@ -301,6 +301,9 @@ void HistoryTick(const HistoryContext& ctx, double elapsedSeconds) {
         // Top. The context follows when the station confirms the write.
         ctx.History.HdbReadState = HdbReadState::WriteBack;
         ctx.PendingEventText.assign(Printf(text::kFmtHdbComplete, ctx.History.HdbTop));
+        // Every record is in: the station's file is written now, not only when the driver is
+        // unloaded, so that a host that stops without DisposeDriver keeps the read-out.
+        SaveStation(ctx, ctx.History.HdbStation);
         if (ctx.History.HdbStation >= 1 && ctx.History.HdbStation <= kMaxStations) {
             const auto top = static_cast<std::uint32_t>(ctx.History.HdbTop);
             const char data[7] = {static_cast<char>(kItemGroup),        1,

@@ -121,6 +121,16 @@ void DisposeDriver(DriverRecord* rec) {
     delete rec;
 }
 
+namespace {
+
+// A log that cannot be written says so once in the event list.
+void ShowLogFailure(StatusWindow& window, LogState& log) {
+    const std::string failure = TakeLogFailure(log);
+    if (!failure.empty()) AddEventLine(&window, Str255(failure));
+}
+
+}  // namespace
+
 bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, char* text256,
           std::uint32_t loginLevel, std::uint32_t arg8, std::uint32_t arg9) {
     StopWorker(rec);  // a second Init on a running instance starts over
@@ -171,6 +181,7 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
         const std::string_view error(ctx.ErrorText, strnlen(ctx.ErrorText, 80));
         CopyErrorText(text256, error);
         WriteLog(ctx.Log, "PARfile ERROR", error);
+        ShowLogFailure(window, ctx.Log);
         rec.Running = false;
         return false;
     }
@@ -209,14 +220,16 @@ bool Init(DriverRecord& rec, std::int32_t nameLength, const char* parFileName, c
     ctx.Scheduler.ReadChosen = false;
     ctx.Timers = PassTimers{};
     ctx.Table.MbAltKinds = false;
-    ctx.StatsResetTime = CentisecondsOfDay(ctx);
+    ctx.StatsResetTime = TickHundredths(ctx);
     ctx.LastTick = ctx.StatsResetTime;
+    ctx.LastTimeOfDay = CentisecondsOfDay(ctx);
     ctx.Modem.ModemLastTick = ctx.StatsResetTime;
 
     // The modem is initialised by the first pass.
     WriteLog(ctx.Log, "init", "return reset buffer - INIT = TRUE");
     ctx.Modem.ModemInitRequest = true;
     WriteLog(ctx.Log, "LoadPARfile", "OK");
+    ShowLogFailure(window, ctx.Log);
     AddEventLine(&window, text::kInitOk);
     if (!viewFailure.empty()) {
         // The instance works on without its window; the host's window requests do nothing.

@@ -18,6 +18,7 @@ DriverContext::DriverContext() { Log.Clock = &Clock; }
 DriverContext::~DriverContext() = default;
 
 std::int32_t CentisecondsOfDay(const DriverContext& ctx) { return CentisecondsOfDay(ctx.Clock.now()); }
+std::int64_t TickHundredths(const DriverContext& ctx) { return ctx.Clock.monotonicMs() / 10; }
 
 StationRecord* DefinedStation(DriverContext& ctx, int index) {
     return DefinedStation(ctx.Stations, ctx.StationCount, index);
@@ -62,11 +63,11 @@ void ClearTextRow(TextRow& row) {
 void ResetContext(DriverContext& ctx) {
     // The worker's pass statistics start from now (the worker is not running).
     ResetRecord(ctx.Timing);
-    ctx.Timing.LastPassTime = DateTimeValue(ctx.Clock.now());
+    ctx.Timing.LastPassTime = static_cast<double>(ctx.Clock.monotonicMs());
 
     // The merge limit, the log file and the driver's name; no host buffer yet.
     ctx.Scheduler.MergeLimit = 60;
-    ctx.Log.LogFileName.clear();
+    ResetLog(ctx.Log);  // a new Init logs only after its own "$DIAGS"
     ctx.DriverName.assign(text::kDefaultDriverName);
     ctx.HostBuffer = nullptr;
 

@@ -57,7 +57,7 @@ inline constexpr std::size_t kHostBufferSize = 16862;
 
 struct DriverContext {
     std::mutex Lock;  // the instance's lock (see the top of this file)
-    zk::Clock Clock;  // time source of every timer and time stamp
+    zk::Clock Clock;  // the wall clock of the time stamps, the monotonic clock of every timer
 
     std::atomic<bool> StopRequest{false};
     ShortStr<27> KeyCodes;
@@ -95,8 +95,9 @@ struct DriverContext {
     std::atomic<double> SinceTransmit{0.0};
     std::atomic<double> SentCount{0.0};
     std::atomic<double> ErrorTotal{0.0};
-    std::int32_t LastTick = 0;
-    std::int32_t StatsResetTime = 0;
+    std::int64_t LastTick = 0;        // TickHundredths at the last timer tick
+    std::int32_t LastTimeOfDay = 0;   // CentisecondsOfDay at the last timer tick (the pass average)
+    std::int64_t StatsResetTime = 0;  // TickHundredths at the context reset
     PassTimers Timers;
 
     bool AnsweredCall = false;
@@ -118,8 +119,11 @@ struct DriverContext {
     DriverContext& operator=(const DriverContext&) = delete;
 };
 
-// The current local time of day in hundredths of a second, from the instance's clock.
+// The current local time of day in hundredths of a second, from the instance's wall clock.
 std::int32_t CentisecondsOfDay(const DriverContext& ctx);
+// The instance's monotonic clock in hundredths of a second: the time base of every soft timer.
+// A change of the wall clock does not move it.
+std::int64_t TickHundredths(const DriverContext& ctx);
 
 // The station with index 1..StationCount (an existing record), or nullptr.
 StationRecord* DefinedStation(DriverContext& ctx, int index);

@@ -165,13 +165,13 @@ bool ContainsText(std::string_view text, std::string_view part, bool atStart) {
     return at != std::string_view::npos && (!atStart || at == 0);
 }
 
-void ModemTick(ModemRecord& m, std::int32_t now) {
-    std::int32_t elapsed = now - m.ModemLastTick;
-    if (elapsed < 0) elapsed = 0;  // past midnight
-    for (double& t : m.ModemMsTimers) t += elapsed * 10.0;
+void ModemTick(ModemRecord& m, std::int64_t now) {
+    std::int64_t elapsed = now - m.ModemLastTick;
+    if (elapsed < 0) elapsed = 0;  // a clock that ran back counts nothing
+    for (double& t : m.ModemMsTimers) t += static_cast<double>(elapsed) * 10.0;
     if (m.ModemMsTimers[0] > 100.0) m.ModemMsTimers[0] = 0.0;
     if (m.ModemMsTimers[4] > 1000.0) m.ModemMsTimers[4] = 0.0;
-    const double seconds = elapsed / 100.0;
+    const double seconds = static_cast<double>(elapsed) / 100.0;
     if (!m.CommandQueue.empty()) m.CommandQueue.front().Block.Elapsed += seconds;
     if (m.LineConnected.load()) {
         m.TotalConnectedTime += seconds;

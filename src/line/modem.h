@@ -56,7 +56,7 @@ struct ModemRecord {
     Str255 PendingText;
     Str255 ReplyText;
     bool Pausing = false;
-    std::int32_t ModemLastTick = 0;
+    std::int64_t ModemLastTick = 0;  // hundredths, monotonic clock
     std::deque<ModemCommand> CommandQueue;  // head first
     std::array<double, 12> ModemMsTimers{};  // milliseconds
     bool TerminatorTaken = false;
@@ -98,8 +98,8 @@ void SendPending(ModemRecord& m, LinePort& line);
 bool CollectReply(ModemRecord& m, LinePort& line, std::string_view terminator);
 // True when `part` occurs in `text` (at its first position when `atStart`).
 bool ContainsText(std::string_view text, std::string_view part, bool atStart);
-// Advances the modem's timers to `now` (the time of day in hundredths of a second); once per
-// pass while the port is open.
-void ModemTick(ModemRecord& m, std::int32_t now);
+// Advances the modem's timers to `now` (the instance's monotonic clock in hundredths of a
+// second); once per pass while the port is open.
+void ModemTick(ModemRecord& m, std::int64_t now);
 
 }  // namespace zk

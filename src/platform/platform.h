@@ -26,9 +26,18 @@ double DateTimeValue(const LocalTime& t);
 // time is left out at exactly midnight. Linux: d.M.yyyy H:mm:ss.
 std::string DateTimeText(const LocalTime& t);
 
-// The clock every soft timer and time stamp of an instance reads. Tests replace it.
+// Milliseconds on a clock that moves at the pace of real time and never jumps, whatever is
+// done to the time of day (summer time, a clock set by hand or by NTP, midnight). Its origin is
+// arbitrary: only differences mean anything. Linux: CLOCK_MONOTONIC; Windows:
+// QueryPerformanceCounter.
+std::int64_t MonotonicMs();
+
+// The two clocks an instance reads. `now` is the wall clock, for the texts that show a date or
+// a time (log lines, history times, the status line); `monotonicMs` measures every interval
+// (the soft timers, the modem's pauses and limits, the pass times). Tests replace both.
 struct Clock {
     std::function<LocalTime()> now = LocalNow;
+    std::function<std::int64_t()> monotonicMs = MonotonicMs;
 };
 
 // The root that stands for "C:\" (log default, memory-block file directory), with its separator.
@@ -53,6 +62,9 @@ std::string DefaultPortName(int n);
 // The system's text for an error code of its calls (errno here, GetLastError on Windows), in
 // the system's own words without a closing full stop; "error N" when the system has none.
 std::string SystemErrorText(int code);
+// The code of the last failed call of this thread (errno here, GetLastError on Windows), for
+// SystemErrorText.
+int LastSystemError();
 // Bytes of memory in use by the process, from a figure the system keeps (no heap walk, no
 // lock that other threads wait for): on Windows the process's private committed bytes, here
 // the C library's count of allocated heap bytes.

@@ -3,6 +3,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -27,6 +28,12 @@ LocalTime LocalNow() {
     t.second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
     t.millisecond = static_cast<int>(tv.tv_usec / 1000);
     return t;
+}
+
+std::int64_t MonotonicMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
 std::string DateTimeText(const LocalTime& t) {
@@ -78,6 +85,8 @@ namespace {
 [[maybe_unused]] const char* ErrorTextOf(const char* text, const char*) { return text; }
 [[maybe_unused]] const char* ErrorTextOf(int result, const char* buffer) { return result == 0 ? buffer : nullptr; }
 }  // namespace
+
+int LastSystemError() { return errno; }
 
 std::string SystemErrorText(int code) {
     char buffer[256] = {};

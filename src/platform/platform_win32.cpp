@@ -23,6 +23,16 @@ LocalTime LocalNow() {
     return t;
 }
 
+std::int64_t MonotonicMs() {
+    LARGE_INTEGER count{}, frequency{};
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart <= 0) return 0;  // not on any Windows since XP
+    // Whole seconds and the rest apart, so that the product cannot overflow.
+    const std::int64_t f = frequency.QuadPart, c = count.QuadPart;
+    return c / f * 1000 + c % f * 1000 / f;
+}
+
 std::string DateTimeText(const LocalTime& t) {
     SYSTEMTIME st{};
     st.wYear = static_cast<WORD>(t.year);
@@ -65,6 +75,8 @@ std::string ExecutableDirectory() {
 }
 
 std::string DefaultPortName(int n) { return "\\\\.\\COM" + std::to_string(n); }
+
+int LastSystemError() { return static_cast<int>(GetLastError()); }
 
 std::string SystemErrorText(int code) {
     char buffer[512] = {};

@@ -100,8 +100,7 @@ constexpr std::uint16_t kPassesAtOnce = 64;
 // the soft timers move in hundredths of a second, so that is when a limit they wait for is
 // passed.
 std::int64_t UntilHundredths(const DriverContext& ctx, std::int64_t hundredths) {
-    const LocalTime t = ctx.Clock.now();
-    const std::int64_t now = ((t.hour * 60LL + t.minute) * 60 + t.second) * 1000 + t.millisecond;
+    const std::int64_t now = ctx.Clock.monotonicMs();
     return std::max<std::int64_t>(0, (ctx.LastTick + hundredths) * 10 - now);
 }
 
@@ -179,24 +178,25 @@ void RefreshStatusLabels(DriverRecord& rec) {
 
 void TimerTick(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
-    // Elapsed hundredths since the last tick; none across midnight, where the pass
-    // average restarts.
+    // Elapsed hundredths since the last tick, on the monotonic clock: summer time, a clock set
+    // by hand or by NTP and midnight move no timer. The pass average still restarts when the
+    // time of day runs back (at midnight).
     ctx.PendingEventText.clear();
-    const std::int32_t now = CentisecondsOfDay(ctx);
-    std::int32_t elapsed = 0;
-    if (ctx.LastTick > now) {
+    const std::int64_t now = TickHundredths(ctx);
+    const std::int64_t elapsed = std::max<std::int64_t>(0, now - ctx.LastTick);
+    const std::int32_t timeOfDay = CentisecondsOfDay(ctx);
+    if (ctx.LastTimeOfDay > timeOfDay) {
         ctx.Timing.IntervalSum = 0.0;
         ctx.Timing.PassCount = 0.0;
-    } else {
-        elapsed = now - ctx.LastTick;
     }
-    const double seconds = elapsed / 100.0;
+    ctx.LastTimeOfDay = timeOfDay;
+    const double seconds = static_cast<double>(elapsed) / 100.0;
 
     // Communication timers, the millisecond timers and the status refresh.
     ctx.SinceTransmit = ctx.SinceTransmit.load() + seconds;
     ctx.SinceAnswer = ctx.SinceAnswer.load() + seconds;
     for (double* timer : {&ctx.Timers.Silence, &ctx.Timers.Answer, &ctx.Timers.Hold, &ctx.Timers.Refresh})
-        *timer += elapsed * 10.0;
+        *timer += static_cast<double>(elapsed) * 10.0;
     if (ctx.Timers.Refresh >= 1000.0) {
         ctx.Timers.Refresh = 0.0;
         RefreshStatusLabels(rec);
@@ -244,8 +244,8 @@ void RunPassSteps(DriverRecord& rec) {
     DriverContext& ctx = *rec.Context;
 
     // Pass timing.
-    const double now = DateTimeValue(ctx.Clock.now());
-    const double interval = (now - ctx.Timing.LastPassTime) * 86400000.0;
+    const double now = static_cast<double>(ctx.Clock.monotonicMs());
+    const double interval = now - ctx.Timing.LastPassTime;
     ctx.Timing.PassInterval = interval;
     if (interval > ctx.Timing.MaxPassInterval.load()) ctx.Timing.MaxPassInterval = interval;
     ctx.Timing.LastPassTime = now;
@@ -258,7 +258,7 @@ void RunPassSteps(DriverRecord& rec) {
 
     // The line: the modem's timers, its initialisation after Init, one step of the machine.
     if (ctx.Line.Active) {
-        ModemTick(ctx.Modem, CentisecondsOfDay(ctx));
+        ModemTick(ctx.Modem, TickHundredths(ctx));
         if (ctx.Modem.ModemInitRequest.exchange(false)) {
             ShowEvent(rec, text::kModemInitStart);
             QueueModemCommand(ctx.Modem, ModemInit, ctx.Modem.InitBlock, {}, {});
@@ -275,6 +275,8 @@ void RunPassSteps(DriverRecord& rec) {
     // One decoding step.
     ExtractDATA(ctx);
     AddToMemo(rec);
+    // A log that cannot be written (since this pass or since Init) says so once.
+    if (const std::string failure = TakeLogFailure(ctx.Log); !failure.empty()) ShowEvent(rec, Cut(failure, 255));
     ctx.Timing.WorkerBusy = false;
 }
 

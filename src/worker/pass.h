@@ -22,7 +22,8 @@ struct PassTimers {
     double Refresh = 0.0;  // the status lines are refreshed every second
 };
 
-// The worker's pass statistics (milliseconds; LastPassTime is a date-time value).
+// The worker's pass statistics (milliseconds; LastPassTime is a reading of the instance's
+// monotonic clock, so that a change of the wall clock shows up as no pass at all).
 struct PassTiming {
     std::atomic<double> IntervalSum{0.0};
     std::atomic<double> PassCount{0.0};

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <thread>
 
 #include "host/records.h"
@@ -154,4 +155,41 @@ TEST_F(LogTest, TwoThreadsLoggingAtOnceWriteOnlyWholeLines) {
     EXPECT_GT(lines, 0u);
     EXPECT_LE(lines, 600u);
     EXPECT_EQ(content.size(), lines * std::string("7.3.2026 9:05:03 A : 0123456789\r\n").size());
+}
+
+TEST_F(LogTest, ALogThatCannotBeWrittenIsReportedOnceWithItsPathAndTheReason) {
+    const std::string path = dir.file("missing-dir/drv.log");
+    ctx.Log.LogFileName.assign(path);
+    EnableLog(ctx.Log, ctx.DriverName.view());
+    EXPECT_EQ(TakeLogFailure(ctx.Log), "");  // nothing tried yet
+    WriteLog(ctx.Log, "load", "OK");
+    WriteLog(ctx.Log, "load", "OK");
+    EXPECT_EQ(TakeLogFailure(ctx.Log), "Log nelze zapsat: " + path + " (" + SystemErrorText(ENOENT) + ")");
+    WriteLog(ctx.Log, "load", "OK");
+    EXPECT_EQ(TakeLogFailure(ctx.Log), "");  // once
+    // A new start reports again.
+    ResetLog(ctx.Log);
+    ctx.Log.LogFileName.assign(path);
+    EnableLog(ctx.Log, ctx.DriverName.view());
+    WriteLog(ctx.Log, "load", "OK");
+    EXPECT_NE(TakeLogFailure(ctx.Log), "");
+}
+
+TEST_F(LogTest, ALogAtItsSizeLimitBecomesTheOldFileAndStartsAgain) {
+    EnableWithFile("drv.log");
+    const std::string line = "7.3.2026 9:05:03 A : 0123456789\r\n";  // 33 bytes
+    ctx.Log.SizeLimit = 3 * static_cast<std::int64_t>(line.size());
+    for (int i = 0; i < 3; ++i) WriteLog(ctx.Log, "A", "0123456789");
+    EXPECT_EQ(ReadFile(dir.file("drv.log")), line + line + line);  // exactly at the limit
+    EXPECT_FALSE(zktest::Exists(dir.file("drv.log.old")));
+    WriteLog(ctx.Log, "B", "0123456789");
+    EXPECT_EQ(ReadFile(dir.file("drv.log.old")), line + line + line);
+    EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 B : 0123456789\r\n");
+    for (int i = 0; i < 3; ++i) WriteLog(ctx.Log, "C", "0123456789");
+    // One ".old" file only: the older one is replaced.
+    EXPECT_EQ(ReadFile(dir.file("drv.log.old")), std::string("7.3.2026 9:05:03 B : 0123456789\r\n") +
+                                                      "7.3.2026 9:05:03 C : 0123456789\r\n" +
+                                                      "7.3.2026 9:05:03 C : 0123456789\r\n");
+    EXPECT_EQ(ReadFile(dir.file("drv.log")), "7.3.2026 9:05:03 C : 0123456789\r\n");
+    EXPECT_EQ(TakeLogFailure(ctx.Log), "");
 }

@@ -3,6 +3,8 @@
 // and browsing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <array>
 #include <cstring>
 #include <optional>
@@ -15,6 +17,7 @@
 #include "history/history.h"
 #include "host/records.h"
 #include "protocol/queues.h"
+#include "support/temp_dir.h"
 
 using namespace zk;
 
@@ -53,6 +56,9 @@ constexpr std::array<std::uint8_t, 4> kInvalid = {0xBE, 0xBE, 0xBE, 0xBE};
 class Readout : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The history files of these tests go to a directory of their own.
+        if (const char* old = std::getenv("ZKDRV_HISTORY_DIR")) savedDir = old, hadDir = true;
+        ::setenv("ZKDRV_HISTORY_DIR", dir.file("").c_str(), 1);
         ResetContext(ctx);
         ctx.StationCount = 3;
         ctx.History.HdbStation = 2;
@@ -76,11 +82,38 @@ protected:
         }
     }
 
+    void TearDown() override {
+        if (hadDir) ::setenv("ZKDRV_HISTORY_DIR", savedDir.c_str(), 1);
+        else ::unsetenv("ZKDRV_HISTORY_DIR");
+    }
+
+    zktest::TempDir dir;
+    std::string savedDir;
+    bool hadDir = false;
     DriverContext ctx;
     Str255 eventText;
 };
 
 }  // namespace
+
+TEST_F(Readout, ACompletedReadOutIsWrittenToTheStationsFileAtOnce) {
+    ctx.DriverName.assign("D");
+    ctx.History.HdbReadState = zk::HdbReadState::Reading;
+    ctx.History.HdbWritePos = 0;
+    ctx.History.HdbTop = 1;
+    const std::string file = HistoryFilePath("D", 2, dir.file(""));
+    AppendRequest(ctx.ReadQueue, 2, 240, 0, std::string(1, '\x0A'), nullptr);
+    const std::uint8_t record[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    HistoryDataAnswer(HistoryOf(ctx), 2, 240, 0, record, sizeof record);
+    HistoryTick(HistoryOf(ctx), 0.5);  // the read is still queued: not complete
+    EXPECT_FALSE(zktest::Exists(file));
+    EmptyQueue(ctx.ReadQueue);  // the read has been answered and dropped
+    HistoryTick(HistoryOf(ctx), 0.5);
+    ASSERT_EQ(ctx.History.HdbReadState, zk::HdbReadState::WriteBack);
+    const std::string content = zktest::ReadFile(file);
+    ASSERT_EQ(content.size(), 500000u);
+    EXPECT_EQ(content.substr(0, 10), std::string(reinterpret_cast<const char*>(record), 10));
+}
 
 TEST(HistoryTime, DatesAndTimesOfTimeStamps) {
     struct Case {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "base/cp1250.h"
 #include "diag/status_window.h"
 #include "support/par_files.h"
@@ -141,4 +143,51 @@ TEST(InstanceDone, FreesTheWindowAndDisposeWritesTheDoneLinesInOrder) {
     EXPECT_LT(a, b);
     EXPECT_LT(b, c);
     EXPECT_LT(c, d);
+}
+
+TEST(InstanceInit, ASecondInitLogsLikeTheFirst) {
+    // The log under its default name, in the root directory (the working directory here).
+    zktest::TempDir dir;
+    const std::string file = dir.file("drv.par");
+    zktest::ParFileOptions options;
+    options.diags = true;
+    zktest::WriteFile(file, zktest::MakeParFile(options));
+    char cwd[4096] = {};
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir(dir.file("").c_str()), 0);
+    const std::string log = dir.file("ZKDKRMOD_D1.LOG");
+    {
+        Instance inst;
+        for (int n = 1; n <= 2; ++n) {
+            SCOPED_TRACE(n);
+            char text[256] = "D1";
+            Init(*inst.rec, static_cast<std::int32_t>(file.size()), file.c_str(), text, 0, 0, 0);
+            EXPECT_TRUE(inst.rec->Context->Log.LogEnabled.load());
+            EXPECT_EQ(inst.rec->Context->Log.LogFileName.view(), "./ZKDKRMOD_D1.LOG");
+            const std::string content = zktest::ReadFile(log);
+            std::size_t loads = 0;
+            for (auto at = content.find("LoadPARfile : OK"); at != std::string::npos;
+                 at = content.find("LoadPARfile : OK", at + 1))
+                ++loads;
+            EXPECT_EQ(loads, static_cast<std::size_t>(n));
+        }
+    }
+    ASSERT_EQ(::chdir(cwd), 0);
+}
+
+TEST(InstanceInit, ALogThatCannotBeWrittenIsShownOnceInTheEventList) {
+    zktest::TempDir dir;
+    const std::string file = dir.file("drv.par");
+    const std::string log = dir.file("missing-dir/drv.log");
+    zktest::ParFileOptions options;
+    options.diags = true;
+    options.logFile = log;
+    zktest::WriteFile(file, zktest::MakeParFile(options));
+    Instance inst;
+    char text[256] = "D1";
+    Init(*inst.rec, static_cast<std::int32_t>(file.size()), file.c_str(), text, 0, 0, 0);
+    std::size_t shown = 0;
+    for (const std::string& line : inst.events())
+        if (line.rfind("Log nelze zapsat: " + log + " (", 0) == 0) ++shown;
+    EXPECT_EQ(shown, 1u);
 }

@@ -40,6 +40,7 @@ class ProtocolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ctx.Clock.now = [] { return zk::LocalTime{2024, 3, 4, 5, 6, 7, 0}; };
+        ctx.Clock.monotonicMs = [] { return std::int64_t{5000000}; };
         zk::ResetContext(ctx);
         ctx.Global.ADDRESS = 1;
         ctx.Log.LogFileName.assign(dir.file("zk.log"));

@@ -28,7 +28,7 @@ protected:
 };
 
 TEST_F(Pass, PassTimingKeepsTheLastTheLargestAndTheSum) {
-    ctx->Timing.LastPassTime = DateTimeValue(Now());
+    ctx->Timing.LastPassTime = static_cast<double>(monotonicMs);
     Advance(250);
     RunPassSteps(*rec);
     EXPECT_NEAR(ctx->Timing.PassInterval.load(), 250.0, 0.01);
@@ -41,23 +41,24 @@ TEST_F(Pass, PassTimingKeepsTheLastTheLargestAndTheSum) {
     EXPECT_EQ(ctx->Timing.PassCount.load(), 2.0);
 }
 
-TEST_F(Pass, TimersAdvanceByTheTimeOfDayAndStandStillAcrossMidnight) {
+TEST_F(Pass, TimersAdvanceByTheMonotonicClockAndRunOnAcrossMidnight) {
     Passes(1, 1230);
     EXPECT_NEAR(ctx->SinceTransmit.load(), 1.23, 1e-9);
     EXPECT_NEAR(ctx->SinceAnswer.load(), 1.23, 1e-9);
     EXPECT_EQ(ctx->Timers.Silence, 1230.0);
     EXPECT_EQ(ctx->Timers.Hold, 1230.0);
 
-    msOfDay = 86400000 - 10;  // 23:59:59.990
+    StepWallClock(86400000 - 10 - msOfDay);  // 23:59:59.990
     RunPassSteps(*rec);
     const double timer = ctx->Timers.Silence;
-    Advance(20);  // 00:00:00.010 of the next day
+    EXPECT_EQ(timer, 1230.0);  // setting the clock moved no timer
+    Advance(20);               // 00:00:00.010 of the next day
     RunPassSteps(*rec);
-    EXPECT_EQ(ctx->Timers.Silence, timer);
+    EXPECT_EQ(ctx->Timers.Silence, timer + 20.0);
     EXPECT_EQ(ctx->Timing.PassCount.load(), 0.0);  // the average restarts
-    EXPECT_EQ(ctx->LastTick, 1);
+    EXPECT_EQ(ctx->LastTick, monotonicMs / 10);
     Passes(1, 100);
-    EXPECT_EQ(ctx->Timers.Silence, timer + 100.0);
+    EXPECT_EQ(ctx->Timers.Silence, timer + 120.0);
 }
 
 TEST_F(Pass, ASleepingStationWakesWithItsErrorsCleared) {

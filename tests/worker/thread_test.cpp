@@ -35,7 +35,7 @@ struct RunningInstance {
         ctx.Global.IDLE_TIME = idleTime;
         ctx.StationCount = 2;
         ctx.Stations[2]->SleepLeft = 0.05;
-        ctx.LastTick = CentisecondsOfDay(ctx);
+        ctx.LastTick = TickHundredths(ctx);
         rec->Window = std::make_unique<StatusWindow>();
         InitStatusWindow(*rec->Window);
     }

@@ -1,5 +1,5 @@
 // A driver instance for the worker's tests: stations defined in code, a status window that
-// records the event list, and a clock that the test moves by hand.
+// records the event list, and the two clocks (wall and monotonic) that the test moves by hand.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,11 +23,13 @@ protected:
         rec = zk::MakeDriver();
         ctx = rec->Context.get();
         ctx->Clock.now = [this] { return Now(); };
+        ctx->Clock.monotonicMs = [this] { return monotonicMs; };
         zk::ResetContext(*ctx);
         rec->Window = std::make_unique<zk::StatusWindow>();
         zk::InitStatusWindow(*rec->Window);
         rec->Window->EventList.clear();
-        ctx->LastTick = zk::CentisecondsOfDay(*ctx);
+        ctx->LastTick = zk::TickHundredths(*ctx);
+        ctx->LastTimeOfDay = zk::CentisecondsOfDay(*ctx);
         ctx->Modem.ModemLastTick = ctx->LastTick;
     }
     ~WorkerFixture() override { zk::DisposeDriver(rec); }
@@ -47,7 +49,8 @@ protected:
         return out;
     }
 
-    // The clock: a day and a time of day in milliseconds.
+    // The wall clock: a day and a time of day in milliseconds. Setting msOfDay or day moves the
+    // wall clock alone, as a change of the system's time does.
     zk::LocalTime Now() const {
         zk::LocalTime t;
         t.year = 2024;
@@ -59,11 +62,21 @@ protected:
         t.millisecond = static_cast<int>(msOfDay % 1000);
         return t;
     }
+    // Time passes: both clocks move on.
     void Advance(std::int64_t ms) {
+        monotonicMs += ms;
+        StepWallClock(ms);
+    }
+    // The wall clock alone is set forward (or back, with a negative step), across days.
+    void StepWallClock(std::int64_t ms) {
         msOfDay += ms;
         while (msOfDay >= 86400000) {
             msOfDay -= 86400000;
             ++day;
+        }
+        while (msOfDay < 0) {
+            msOfDay += 86400000;
+            --day;
         }
     }
 
@@ -71,6 +84,7 @@ protected:
     zk::DriverContext* ctx = nullptr;
     int day = 14;
     std::int64_t msOfDay = 10 * 3600000;  // 10:00:00.000
+    std::int64_t monotonicMs = 123456789;  // an arbitrary origin, as the system's is
 };
 
 inline std::string Bytes(std::initializer_list<int> bytes) {
