@@ -448,8 +448,13 @@ TEST_F(Modem, ACallThatDropsEndsTheConnectionAndKeepsTheQueues) {
         ASSERT_TRUE(Station(1).OnLine);
         ctx->Line.Rx.clear();
         AppendRequest(ctx->ReadQueue, 1, 16, 0, "\x01\x02\x03", nullptr);
-        ctx->Scheduler.HoldPolling = true;  // nothing is sent: the line stays between frames
+        // The hold after an answered call, just begun as an answer begins it (its timer runs on
+        // from the earlier cases' calls otherwise, and the hold would end at once): nothing is
+        // sent, the line stays between frames.
+        ctx->Timers.Hold = 0.0;
+        ctx->Scheduler.HoldPolling = true;
         TakeEvents();
+        written.clear();
         // Inside a frame: the prefix, the address and the length, the text as the frame's body.
         if (c.insideAFrame)
             Reply(std::string(c.prefix) + "\x05" + std::string(1, static_cast<char>(c.received.size() + 1)) +
@@ -465,6 +470,7 @@ TEST_F(Modem, ACallThatDropsEndsTheConnectionAndKeepsTheQueues) {
         EXPECT_EQ(CountRequests(ctx->ReadQueue), 1u);  // the host's requests wait for the next call
         EXPECT_TRUE(M().CommandQueue.empty());  // no hang-up: the modem has left the call
         EXPECT_FALSE(ctx->ReopenPortRequested);
+        EXPECT_EQ(written, "");  // the request was not sent while the call was up, nor a hang-up
         if (c.dropped) EXPECT_EQ(ctx->Scheduler.TxState.load(), zk::TxState::Choose);
         EmptyQueue(ctx->ReadQueue);
         M().LineConnected = false;
