@@ -38,7 +38,7 @@ fail() { echo "wine-test: $*" >&2; exit 1; }
 # ---- 1. builds ----------------------------------------------------------------------------
 cross() {  # cross DIR TOOLCHAIN
   cmake -S "$root" -B "$root/$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$2" -DCMAKE_BUILD_TYPE=Release \
-    -DZK_TESTS=OFF -DZK_TOOLS=ON ${ZK_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$ZK_LAUNCHER} >/dev/null
+    -DZK_TESTS=OFF -DZK_TOOLS=ON >/dev/null
   ninja -C "$root/$1" -j 2 zkdrv zkhost
 }
 step "cross builds: 32-bit and 64-bit zkdrv.dll and zkhost.exe"
