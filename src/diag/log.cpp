@@ -37,7 +37,8 @@ void WriteLog(LogState& log, std::string_view tag, std::string_view detail) {
     const std::string path = log.LogFileName.str();
     // A log that has reached its size limit becomes the ".old" file (replacing an older one)
     // and the line starts a new log.
-    if (FileSize(path) + static_cast<std::int64_t>(line.size()) > log.SizeLimit && FileSize(path) > 0) {
+    const std::int64_t size = FileSize(path);
+    if (size > 0 && size + static_cast<std::int64_t>(line.size()) > log.SizeLimit) {
         const std::string old = path + ".old";
         std::remove(old.c_str());
         std::rename(path.c_str(), old.c_str());
