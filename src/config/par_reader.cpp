@@ -349,17 +349,25 @@ int LineOf(const ParReader& r, std::size_t pos) {
     return line;
 }
 
-void AddNote(ParReader& r, ParNoteKind kind, std::string_view group, int station, std::string_view key,
-             std::string_view item, std::size_t pos) {
-    if (!r.Diag) return;
+namespace {
+// A note on the item at `pos`, with its line.
+ParNote MakeNote(const ParReader& r, ParNoteKind kind, std::string_view item, std::size_t pos) {
     ParNote note;
     note.Kind = kind;
     note.Line = LineOf(r, pos);
+    note.Item = item;
+    note.Pos = pos;
+    return note;
+}
+}  // namespace
+
+void AddNote(ParReader& r, ParNoteKind kind, std::string_view group, int station, std::string_view key,
+             std::string_view item, std::size_t pos) {
+    if (!r.Diag) return;
+    ParNote note = MakeNote(r, kind, item, pos);
     note.Group = group;
     note.Station = station;
     note.Key = key;
-    note.Item = item;
-    note.Pos = pos;
     r.Diag->Notes.push_back(std::move(note));
 }
 
@@ -397,11 +405,7 @@ void NoteBadValue(ParReader& r, int before, std::string_view group, int station,
 
 void NoteValueAt(ParReader& r, ParNoteKind kind, std::string_view item, std::size_t pos, std::string_view detail) {
     if (!r.Diag) return;
-    ParNote note;
-    note.Kind = kind;
-    note.Line = LineOf(r, pos);
-    note.Item = item;
-    note.Pos = pos;
+    ParNote note = MakeNote(r, kind, item, pos);
     note.Detail = detail;
     r.Pending.push_back(std::move(note));
 }

@@ -1,5 +1,6 @@
 #include "diag/log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -11,14 +12,12 @@ namespace zk {
 
 namespace {
 
-// The size of a file in bytes; 0 when it is missing or cannot be asked.
-std::int64_t FileSize(const std::string& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    std::int64_t size = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    std::fclose(f);
-    return size < 0 ? 0 : size;
+// The log opened for appending with its size so far; nullptr when it cannot be opened.
+std::FILE* OpenForAppend(const std::string& path, std::int64_t& size) {
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    size = 0;
+    if (f && std::fseek(f, 0, SEEK_END) == 0) size = std::max<std::int64_t>(0, std::ftell(f));
+    return f;
 }
 
 }  // namespace
@@ -36,16 +35,20 @@ void WriteLog(LogState& log, std::string_view tag, std::string_view detail) {
     line += "\r\n";
     const std::string path = log.LogFileName.str();
     // A log that has reached its size limit becomes the ".old" file (replacing an older one)
-    // and the line starts a new log.
-    const std::int64_t size = FileSize(path);
-    if (size > 0 && size + static_cast<std::int64_t>(line.size()) > log.SizeLimit) {
+    // and the line starts a new log; the file is closed first, as a file in use cannot be
+    // renamed everywhere.
+    std::int64_t size = 0;
+    std::FILE* f = OpenForAppend(path, size);
+    if (f && size > 0 && size + static_cast<std::int64_t>(line.size()) > log.SizeLimit) {
+        std::fclose(f);
         const std::string old = path + ".old";
         std::remove(old.c_str());
         std::rename(path.c_str(), old.c_str());
+        f = OpenForAppend(path, size);
     }
     bool written = false;
     int error = 0;
-    if (std::FILE* f = std::fopen(path.c_str(), "ab")) {
+    if (f) {
         written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
         if (!written) error = LastSystemError();
         if (std::fclose(f) != 0 && written) {
